@@ -1,0 +1,131 @@
+#include "packformat/patch_codec.h"
+
+#include <cstring>
+
+#include "packformat/byte_codec.h"
+#include "packformat/crc_tables.h"
+
+namespace packformat {
+
+namespace {
+uint16_t versionMask(uint8_t seed) { return Crc16ArcTable[(seed & 0x3F) * 4]; }
+uint8_t byteMask(uint8_t seed) { return Crc8MaximTable[(seed & 0x7F) * 2]; }
+uint16_t recordCountMask(uint8_t seed) { return Crc16ArcTable[(seed & 0x0F) * 16]; }
+uint32_t recordKeyMask(size_t i) { return Crc16ArcTable[(i & 0x0F) * 16]; }
+uint32_t recordLengthMask(size_t i) { return Crc16ArcTable[(i & 0x1F) * 8]; }
+
+bool fail(std::string* why, const std::string& reason) {
+    if (why) *why = reason;
+    return false;
+}
+}  // namespace
+
+uint32_t maskedPrefixLength(uint32_t length) {
+    uint32_t m = length % 65536u;
+    return m < 128u ? m : 128u;
+}
+
+void unmaskPatchData(uint8_t seed, uint8_t* data, uint32_t length) {
+    uint32_t m = maskedPrefixLength(length);
+    for (uint32_t n = 0; n < m; ++n) data[n] ^= Crc8MaximTable[((seed + n) * 4u) & 0xFFu];
+}
+
+bool decodePatch(const uint8_t* data, size_t size, PatchHeader* header, std::vector<PatchRecordView>* records,
+                 std::string* why) {
+    ByteReader r(data, size);
+    PatchHeader h;
+    if (!r.u8(&h.seed) || !r.u16(&h.version) || !r.u8(&h.kind) || !r.u16(&h.recordCount)) {
+        return fail(why, "patch file ends inside its header");
+    }
+    h.version ^= versionMask(h.seed);
+    h.kind ^= byteMask(h.seed);
+    h.recordCount ^= recordCountMask(h.seed);
+
+    // Every record takes at least 4 bytes: refuse a count the file cannot hold before allocating.
+    if (h.recordCount > r.remaining() / 4) {
+        return fail(why, "record count " + std::to_string(h.recordCount) + " does not fit the file");
+    }
+    std::vector<PatchRecordView> views(h.recordCount);
+    const uint8_t nameMask = byteMask(h.seed);
+    for (size_t i = 0; i < h.recordCount; ++i) {
+        PatchRecordView& v = views[i];
+        const std::string where = "record " + std::to_string(i) + ": ";
+        if (patchKindHasKey(h.kind)) {
+            if (!r.u32(&v.key)) return fail(why, where + "file ends before the key");
+            v.key ^= recordKeyMask(i);
+        } else if (patchKindHasName(h.kind)) {
+            uint32_t nameLength = 0;
+            if (!r.u32(&nameLength)) return fail(why, where + "file ends before the name length");
+            nameLength ^= recordLengthMask(i);
+            if (nameLength > MaxPatchNameLength) {
+                return fail(why, where + "name length " + std::to_string(nameLength) + " is above 259");
+            }
+            if (r.remaining() < nameLength) return fail(why, where + "file ends inside the name");
+            char name[MaxPatchNameLength + 1] = {};
+            for (uint32_t k = 0; k < nameLength; ++k) name[k] = static_cast<char>(r.current()[k] ^ nameMask);
+            v.name = name;  // up to the first zero byte
+            r.skip(nameLength);
+        }
+        if (!r.u32(&v.dataLength)) return fail(why, where + "file ends before the data length");
+        v.dataLength ^= recordLengthMask(i);
+        if (r.remaining() < v.dataLength) {
+            return fail(why, where + "data length " + std::to_string(v.dataLength) + " runs past the end of the file");
+        }
+        v.dataOffset = r.position();
+        r.skip(v.dataLength);
+    }
+    if (r.remaining() != 0) {
+        return fail(why, std::to_string(r.remaining()) + " bytes left over after the last record");
+    }
+    *header = h;
+    *records = std::move(views);
+    return true;
+}
+
+bool encodePatch(const PatchContent& patch, std::vector<uint8_t>* out, std::string* why) {
+    if (patch.items.size() > 0xFFFFu) return fail(why, "more than 65,535 records");
+    out->clear();
+    putU8(out, patch.seed);
+    putU16(out, static_cast<uint16_t>(patch.version ^ versionMask(patch.seed)));
+    putU8(out, static_cast<uint8_t>(patch.kind ^ byteMask(patch.seed)));
+    putU16(out, static_cast<uint16_t>(patch.items.size() ^ recordCountMask(patch.seed)));
+    const uint8_t nameMask = byteMask(patch.seed);
+    for (size_t i = 0; i < patch.items.size(); ++i) {
+        const PatchItem& item = patch.items[i];
+        if (item.data.size() > 0xFFFFFFFFu) return fail(why, "record data of 4 GiB or more");
+        if (patchKindHasKey(patch.kind)) {
+            putU32(out, item.key ^ recordKeyMask(i));
+        } else if (patchKindHasName(patch.kind)) {
+            if (item.name.size() > MaxPatchNameLength) return fail(why, "name above 259 characters: " + item.name);
+            putU32(out, static_cast<uint32_t>(item.name.size()) ^ recordLengthMask(i));
+            for (char c : item.name) out->push_back(static_cast<uint8_t>(c) ^ nameMask);
+        }
+        uint32_t length = static_cast<uint32_t>(item.data.size());
+        putU32(out, length ^ recordLengthMask(i));
+        size_t at = out->size();
+        out->insert(out->end(), item.data.begin(), item.data.end());
+        if (length) unmaskPatchData(patch.seed, out->data() + at, length);
+    }
+    return true;
+}
+
+bool decodePatchContent(const uint8_t* data, size_t size, PatchContent* out, std::string* why) {
+    PatchHeader h;
+    std::vector<PatchRecordView> views;
+    if (!decodePatch(data, size, &h, &views, why)) return false;
+    PatchContent c;
+    c.seed = h.seed;
+    c.version = h.version;
+    c.kind = h.kind;
+    c.items.resize(views.size());
+    for (size_t i = 0; i < views.size(); ++i) {
+        c.items[i].key = views[i].key;
+        c.items[i].name = views[i].name;
+        c.items[i].data.assign(data + views[i].dataOffset, data + views[i].dataOffset + views[i].dataLength);
+        if (!c.items[i].data.empty()) unmaskPatchData(h.seed, c.items[i].data.data(), views[i].dataLength);
+    }
+    *out = std::move(c);
+    return true;
+}
+
+}  // namespace packformat
