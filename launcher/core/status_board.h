@@ -1,0 +1,25 @@
+// The status board: what the launcher's workers want the window to show. The workers write it and
+// request a repaint; the window's paint handler reads it. One instance, for the whole process.
+#pragma once
+
+#include <cstdint>
+
+struct StatusBoard {
+    // The launcher window (a window handle), set once it exists; none in the tests and the tools.
+    void* mainWindow = nullptr;
+    // The one status line, zero-terminated; always replaced whole, at most 1023 characters.
+    char statusText[1024] = {};
+    // Colour of the status line, 0x00BBGGRR.
+    uint32_t statusColour = 0x00FFFFFEu;
+    // The upper (download) and lower (patch) bars; a bar whose total is 0 is not drawn.
+    uint32_t downloadBarTotal = 0;
+    uint32_t downloadBarValue = 0;
+    uint32_t patchBarTotal = 0;
+    uint32_t patchBarValue = 0;
+};
+
+extern StatusBoard statusBoard;
+
+// Asks the window to repaint itself from the board; returns at once. Does nothing while there is no
+// window.
+void requestRepaint();

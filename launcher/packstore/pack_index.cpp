@@ -1,0 +1,152 @@
+// Loading the store: "data.idx" into the in-memory PackIndex, every pack opened for writing.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "launcher/core/debug_log.h"
+#include "launcher/packstore/pack_store.h"
+#include "launcher/packstore/store_internal.h"
+
+namespace packstore {
+
+const char* const IndexFileName = "data.idx";
+const char* const IndexTempFileName = "data.idx.new";
+const char* const PatchListFileName = "patch.hpl";
+
+PackIndex packIndex;
+uint32_t currentPatch = 0;
+bool indexLoaded = false;
+
+namespace {
+
+// The store is released when the program ends normally. The Env is made first so that it outlives
+// the handler.
+[[maybe_unused]] const bool exitHandlerRegistered = [] {
+    platform::defaultEnv();
+    return std::atexit(releasePackIndex) == 0;
+}();
+
+// Reads the open index whole. False on a read error or a size this process cannot hold.
+bool readStream(platform::Env& env, platform::File* stream, std::vector<uint8_t>* bytes) {
+    uint64_t size = 0;
+    if (!env.fileSize(stream, &size) || size > SIZE_MAX / 2) return false;
+    bytes->resize(static_cast<size_t>(size));
+    size_t got = 0;
+    return size == 0 || (env.readAt(stream, 0, bytes->data(), bytes->size(), &got) && got == bytes->size());
+}
+
+}  // namespace
+
+std::vector<PackEntry> liveEntries(const PackFile& pack) {
+    std::vector<PackEntry> out;
+    out.reserve(pack.entryCount());
+    for (size_t j = 0; j < pack.table.size(); ++j) {
+        if (!pack.removed[j]) out.push_back(pack.table[j]);
+    }
+    return out;
+}
+
+void closeStoreHandles(PackIndex& index) {
+    platform::Env& env = *index.env;
+    for (PackSlot& slot : index.packs) {
+        if (slot.file && slot.file->fileHandle) {
+            env.closeFile(slot.file->fileHandle);
+            slot.file->fileHandle = nullptr;
+        }
+    }
+    env.closeFile(index.indexStream);
+    index.indexStream = nullptr;
+}
+
+void resetStore(PackIndex& index) {
+    closeStoreHandles(index);
+    index.indexPath.clear();
+    index.version = 0;
+    index.packCount = 0;
+    index.packs.clear();
+    index.packs.shrink_to_fit();
+    index.keys.clear();
+}
+
+bool readStoreFromDisk(PackIndex& index) {
+    platform::Env& env = *index.env;
+    resetStore(index);
+    index.indexPath = IndexFileName;
+
+    if (env.exists(IndexTempFileName)) {
+        // A save that was interrupted before its last step: "data.idx" is still the whole old index.
+        TALVORA_DEBUG("Removing %s left by an interrupted save", IndexTempFileName);
+        env.deleteFile(IndexTempFileName);
+    }
+    if (!env.exists(index.indexPath.c_str())) return false;
+    platform::File* stream = env.openReadOnly(index.indexPath.c_str());
+    if (!stream) {
+        TALVORA_DEBUG("%s cannot be opened", index.indexPath.c_str());
+        return false;
+    }
+    std::vector<uint8_t> bytes;
+    packformat::StoreIndex decoded;
+    std::string why = "it cannot be read";
+    bool ok = readStream(env, stream, &bytes) && packformat::decodeIndex(bytes.data(), bytes.size(), &decoded, &why);
+    if (!ok) {
+        TALVORA_DEBUG("%s not loaded: %s", index.indexPath.c_str(), why.c_str());
+        env.closeFile(stream);
+        return false;
+    }
+    bytes.clear();
+    bytes.shrink_to_fit();
+
+    size_t total = 0;
+    for (const packformat::IndexPack& p : decoded.packs) total += p.entries.size();
+    index.keys.reserve(total);
+
+    index.indexStream = stream;
+    index.version = decoded.version;
+    index.packCount = static_cast<uint8_t>(decoded.packs.size());
+    index.packs.resize(decoded.packs.size());
+    for (size_t i = 0; i < decoded.packs.size(); ++i) {
+        PackSlot& slot = index.packs[i];
+        slot.name = decoded.packs[i].name;
+        slot.file.reset(new PackFile);
+        PackFile& pack = *slot.file;
+        pack.path = slot.name;
+        pack.position = static_cast<uint32_t>(i);
+        pack.fileHandle = env.openReadWrite(pack.path.c_str());
+        if (!pack.fileHandle) {
+            TALVORA_DEBUG("Pack %s cannot be opened; its %u entries cannot be read", pack.path.c_str(),
+                          static_cast<unsigned>(decoded.packs[i].entries.size()));
+        }
+        pack.table = std::move(decoded.packs[i].entries);
+        pack.removed.assign(pack.table.size(), 0);
+        for (size_t j = 0; j < pack.table.size(); ++j) {
+            const PackEntry& e = pack.table[j];
+            uint64_t end = static_cast<uint64_t>(e.offset) + e.length;
+            if (end > pack.referencedEnd) pack.referencedEnd = end;
+            index.keys.add(e.key, EntryLocation{static_cast<uint32_t>(i), static_cast<uint32_t>(j)});
+        }
+    }
+    return true;
+}
+
+void loadPackIndex() {
+    platform::Env& env = *packIndex.env;
+    currentPatch = 0;
+    indexLoaded = false;
+    packIndex.indexPath = IndexFileName;
+    // Before anything else is opened: every later file of the launcher is read and written as bytes.
+    env.setBinaryFileMode();
+    if (readStoreFromDisk(packIndex)) {
+        currentPatch = static_cast<uint32_t>(packIndex.version);
+        indexLoaded = true;
+    }
+    env.deleteFile(PatchListFileName);
+}
+
+void releasePackIndex() {
+    resetStore(packIndex);
+    currentPatch = 0;
+    indexLoaded = false;
+}
+
+}  // namespace packstore
