@@ -38,9 +38,27 @@ uint32_t hashNormalisedPath(const char* normalised) {
 }
 
 bool pathKey(const char* path, uint32_t* key) {
-    char buffer[NormalisedPathBufferSize];
-    if (!normalisePath(path, buffer)) return false;
-    *key = hashNormalisedPath(buffer);
+    // The normalisation of normalisePath and the hash in one pass, without writing the text out:
+    // every lookup of the library goes through here.
+    size_t length = std::strlen(path);
+    if (length > MaxPathLength) return false;
+    size_t end = length;
+    while (end > 0 && path[end - 1] == ' ') --end;
+    size_t i = 0;
+    while (i < end && path[i] == ' ') ++i;
+    uint32_t h = 5381;
+    for (; i < end; ++i) {
+        char c = path[i];
+        if (c == '/') {
+            c = '\\';
+        } else if (c == '\\') {
+            if (i + 1 < end && path[i + 1] == '\\') ++i;
+        } else if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+        h = h * 33u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(c)));
+    }
+    *key = h;
     return true;
 }
 

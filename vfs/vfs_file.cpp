@@ -53,6 +53,13 @@ VFile* openStored(const Found& found, VfsStore* store) {
         file->view.data = EmptyFileBytes;
         return file;
     }
+    if (found.pack->views) {
+        file->shared = found.pack->views->acquire(entry.offset, entry.length);
+        if (file->shared) {
+            file->view.data = file->shared->view.data + (entry.offset - file->shared->start);
+            return file;
+        }
+    }
     if (!store->env->mapView(found.pack->mappingHandle, entry.offset, entry.length, &file->view)) {
         delete file;
         return nullptr;
@@ -76,7 +83,11 @@ VFile* openFile(const char* path, VfsStore* store) {
 void closeFile(VFile* file) {
     if (!file) return;
     if (file->stream) std::fclose(file->stream);
-    file->env->unmapView(&file->view);
+    if (file->shared) {
+        releaseView(file->shared);
+    } else if (file->view.base) {
+        file->env->unmapView(&file->view);
+    }
     delete file;
 }
 

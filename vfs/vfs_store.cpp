@@ -54,6 +54,7 @@ void openPack(platform::Env& env, PackRecord* record, const packformat::IndexPac
     if (!env.fileSize(table.fileHandle, &table.fileSize)) return;
     table.entryCount = listed.entryCount > 0 ? listed.entryCount : 0;
     fillTable(&table, listed.entries);
+    table.views.reset(new ViewCache(env, table.mappingHandle, table.fileSize));
 }
 
 const PackEntry* findEntryByKey(const PackTable& table, uint32_t key) {
@@ -107,6 +108,7 @@ VfsStore* openStore(platform::Env& env, const char* indexPath) {
 void closeStore(VfsStore* store) {
     if (!store) return;
     for (PackRecord& pack : store->packs) {
+        pack.table.views.reset();  // views still used by open files stay mapped until those close
         store->env->closeMapping(pack.table.mappingHandle);
         store->env->closeFile(pack.table.fileHandle);
     }

@@ -8,10 +8,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/env.h"
+#include "vfs/view_cache.h"
 
 namespace vfs {
 
@@ -47,6 +49,7 @@ struct PackTable {
     int32_t entryCount = 0;          // as the index states it; 0 when the table was not read
     uint64_t fileSize = 0;
     std::string path;
+    std::unique_ptr<ViewCache> views;  // shared views that opened files read from
 };
 
 struct PackRecord {

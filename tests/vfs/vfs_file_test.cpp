@@ -133,7 +133,7 @@ TEST_F(FileTest, EmptyStoredFileIsAtItsEndAtOnce) {
     CloseVFS(store);
 }
 
-TEST_F(FileTest, ViewsStartAtTheBoundaryBelowTheFile) {
+TEST_F(FileTest, FilesAtAndOffTheViewBoundaryReadRight) {
     StoreBuilder b;
     size_t p = b.addPack("GAME0.VFS");
     b.addFile(p, "head", "h");
