@@ -26,8 +26,10 @@ bool appendOffset(platform::Env& env, const PackFile& pack, uint64_t* at) {
     return true;
 }
 
-// Writes the bytes at the end of the pack; *offset is where they start.
-bool writeAtEnd(platform::Env& env, PackFile& pack, const uint8_t* data, uint32_t length, uint32_t* offset) {
+// Writes `head` and then `rest` at the end of the pack; *offset is where they start.
+bool writeAtEnd(platform::Env& env, PackFile& pack, const uint8_t* head, uint32_t headLength, const uint8_t* rest,
+                uint32_t restLength, uint32_t* offset) {
+    const uint32_t length = headLength + restLength;
     uint64_t at = 0;
     if (!appendOffset(env, pack, &at)) {
         TALVORA_DEBUG("Pack %s cannot be written: it is not open", pack.path.c_str());
@@ -39,7 +41,8 @@ bool writeAtEnd(platform::Env& env, PackFile& pack, const uint8_t* data, uint32_
     }
     if (length > 0) {
         pack.unflushed = true;  // a failed write may still have stored part of the bytes
-        if (!env.writeAt(pack.fileHandle, at, data, length)) {
+        if ((headLength && !env.writeAt(pack.fileHandle, at, head, headLength)) ||
+            (restLength && !env.writeAt(pack.fileHandle, at + headLength, rest, restLength))) {
             TALVORA_DEBUG("Writing %u bytes to pack %s failed", static_cast<unsigned>(length), pack.path.c_str());
             return false;
         }
@@ -203,13 +206,20 @@ bool removePackEntry(uint32_t key) {
 bool appendPackEntry(PackFile& pack, uint32_t key, const uint8_t* data, uint32_t length) {
     if (!data) return false;
     uint32_t offset = 0;
-    if (!writeAtEnd(*packIndex.env, pack, data, length, &offset)) return false;
+    if (!writeAtEnd(*packIndex.env, pack, data, length, nullptr, 0, &offset)) return false;
     addEntry(packIndex, pack, PackEntry{key, offset, length});
     return true;
 }
 
 bool storePackedFile(uint32_t key, const uint8_t* data, uint32_t length) {
     if (!data) return false;
+    return storePackedParts(key, data, length, nullptr, 0);
+}
+
+bool storePackedParts(uint32_t key, const uint8_t* head, uint32_t headLength, const uint8_t* rest,
+                      uint32_t restLength) {
+    if (restLength > 0xFFFFFFFFu - headLength) return false;
+    const uint32_t length = headLength + restLength;
     PackSlot* slot = findPackWithRoom(length);
     if (!slot) {
         std::string name = nextPackName();
@@ -219,7 +229,7 @@ bool storePackedFile(uint32_t key, const uint8_t* data, uint32_t length) {
     PackFile& pack = *slot->file;
     // The bytes first: if they cannot be written, the old entry of the key stays.
     uint32_t offset = 0;
-    if (!writeAtEnd(*packIndex.env, pack, data, length, &offset)) return false;
+    if (!writeAtEnd(*packIndex.env, pack, head, headLength, rest, restLength, &offset)) return false;
     removePackEntry(key);
     addEntry(packIndex, pack, PackEntry{key, offset, length});
     return true;

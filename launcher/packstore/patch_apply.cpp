@@ -1,5 +1,6 @@
 #include "launcher/packstore/patch_apply.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -30,19 +31,24 @@ bool looksLikeParent(const std::string& name, size_t begin, size_t end) {
     return dots >= 2;
 }
 
-bool readWhole(platform::Env& env, const char* path, std::vector<uint8_t>* bytes, bool* opened) {
-    platform::File* f = env.openReadOnly(path);
-    *opened = f != nullptr;
-    if (!f) return false;
-    uint64_t size = 0;
-    bool ok = env.fileSize(f, &size) && size <= SIZE_MAX / 2;
-    if (ok) {
-        bytes->resize(static_cast<size_t>(size));
-        size_t got = 0;
-        ok = size == 0 || (env.readAt(f, 0, bytes->data(), bytes->size(), &got) && got == bytes->size());
+// Makes the whole file's bytes reachable through *bytes: a read-only view of it, or a copy where it
+// cannot be mapped (a file of zero bytes, or no room in the address space for the view).
+bool loadBytes(platform::Env& env, PatchDataFile* patch, const uint8_t** bytes, size_t* size) {
+    uint64_t fileSize = 0;
+    if (!env.fileSize(patch->file, &fileSize) || fileSize > SIZE_MAX / 2) return false;
+    *size = static_cast<size_t>(fileSize);
+    patch->mapping = fileSize ? env.mapReadOnly(patch->file) : nullptr;
+    if (patch->mapping && env.mapView(patch->mapping, 0, *size, &patch->view)) {
+        *bytes = patch->view.data;
+        return true;
     }
-    env.closeFile(f);
-    return ok;
+    env.closeMapping(patch->mapping);
+    patch->mapping = nullptr;
+    patch->copy.resize(*size);
+    size_t got = 0;
+    if (*size && (!env.readAt(patch->file, 0, patch->copy.data(), *size, &got) || got != *size)) return false;
+    *bytes = patch->copy.data();
+    return true;
 }
 
 }  // namespace
@@ -61,19 +67,42 @@ bool isInstallationPath(const std::string& name) {
     return true;
 }
 
+std::vector<uint8_t> PatchRecord::unmasked() const {
+    std::vector<uint8_t> out(data, data + dataLength);
+    std::copy(head, head + headLength, out.begin());
+    return out;
+}
+
+void PatchDataFile::release() {
+    records.clear();
+    if (!env) return;
+    env->unmapView(&view);
+    env->closeMapping(mapping);
+    mapping = nullptr;
+    env->closeFile(file);
+    file = nullptr;
+    copy = std::vector<uint8_t>();
+}
+
 bool readPatchFile(const char* path, PatchDataFile* patch) {
     platform::Env& env = *packIndex.env;
-    bool opened = false;
-    std::vector<uint8_t> bytes;
-    if (!readWhole(env, path, &bytes, &opened)) {
-        if (opened) TALVORA_DEBUG("Patch file %s cannot be read", path);
+    patch->release();
+    patch->env = &env;
+    patch->file = env.openReadOnly(path);
+    if (!patch->file) return false;
+    const uint8_t* bytes = nullptr;
+    size_t size = 0;
+    if (!loadBytes(env, patch, &bytes, &size)) {
+        TALVORA_DEBUG("Patch file %s cannot be read", path);
+        patch->release();
         return false;
     }
     packformat::PatchHeader header;
     std::vector<packformat::PatchRecordView> views;
     std::string why;
-    if (!packformat::decodePatch(bytes.data(), bytes.size(), &header, &views, &why)) {
+    if (!packformat::decodePatch(bytes, size, &header, &views, &why)) {
         TALVORA_DEBUG("Patch file %s refused: %s", path, why.c_str());
+        patch->release();
         return false;
     }
     if (packformat::patchKindHasName(header.kind)) {
@@ -81,6 +110,7 @@ bool readPatchFile(const char* path, PatchDataFile* patch) {
             if (!isInstallationPath(views[i].name)) {
                 TALVORA_DEBUG("Patch file %s refused: record %u names '%s', which is not inside the game folder",
                               path, static_cast<unsigned>(i), views[i].name.c_str());
+                patch->release();
                 return false;
             }
         }
@@ -89,19 +119,17 @@ bool readPatchFile(const char* path, PatchDataFile* patch) {
     patch->version = header.version;
     patch->recordCount = header.recordCount;
     patch->kind = header.kind;
-    patch->bytes = std::move(bytes);
     patch->records.resize(views.size());
     for (size_t i = 0; i < views.size(); ++i) {
         PatchRecord& r = patch->records[i];
         r.name = std::move(views[i].name);
         r.key = views[i].key;
         r.dataLength = views[i].dataLength;
-        uint8_t* data = patch->bytes.data() + views[i].dataOffset;
-        packformat::unmaskPatchData(header.seed, data, r.dataLength);
-        r.data = data;
+        r.data = bytes + views[i].dataOffset;
+        r.headLength = packformat::maskedPrefixLength(r.dataLength);
+        std::copy(r.data, r.data + r.headLength, r.head);
+        packformat::unmaskPatchData(header.seed, r.head, r.headLength);
     }
-    // The patch now lives in memory only; the file is left empty.
-    env.closeFile(env.createReadWrite(path));
     return true;
 }
 
@@ -117,40 +145,50 @@ void reportPatchProgress(uint32_t done, uint32_t total) {
     requestRepaint();
 }
 
+namespace {
+// The patch file has been read: it goes, whatever becomes of the patch. A file that cannot be
+// deleted is at least left empty, so that it is never applied twice.
+void discardPatchFile(platform::Env& env, PatchDataFile* patch, const char* path) {
+    patch->release();
+    if (!env.deleteFile(path)) env.closeFile(env.createReadWrite(path));
+}
+
+bool applyRecord(platform::Env& env, uint8_t kind, const PatchRecord& r) {
+    switch (kind) {
+        case packformat::PatchKindPacked:
+            return storePackedParts(r.key, r.head, r.headLength, r.data + r.headLength, r.dataLength - r.headLength);
+        case packformat::PatchKindWrite: {
+            std::vector<uint8_t> bytes = r.unmasked();
+            return writeWholeFile(r.name, bytes.data(), r.dataLength, env);
+        }
+        case packformat::PatchKindDelete:
+            if (env.exists(r.name.c_str())) env.deleteFile(r.name.c_str());
+            return true;
+        default:  // kind 2 and unknown kinds: read and skipped
+            return true;
+    }
+}
+}  // namespace
+
 bool applyPatchFile(const char* path) {
     platform::Env& env = *packIndex.env;
     PatchDataFile patch;
     if (!readPatchFile(path, &patch)) return false;
-    env.deleteFile(path);
 
     for (uint32_t i = 0; i < patch.recordCount; ++i) {
-        const PatchRecord& r = patch.records[i];
-        bool ok = true;
-        switch (patch.kind) {
-            case packformat::PatchKindPacked:
-                ok = storePackedFile(r.key, r.data, r.dataLength);
-                break;
-            case packformat::PatchKindWrite:
-                ok = writeWholeFile(r.name, r.data, r.dataLength, env);
-                break;
-            case packformat::PatchKindDelete:
-                if (env.exists(r.name.c_str())) env.deleteFile(r.name.c_str());
-                break;
-            default:  // kind 2 and unknown kinds: read and skipped
-                break;
-        }
-        if (!ok) {
+        if (!applyRecord(env, patch.kind, patch.records[i])) {
             TALVORA_DEBUG("Patch %u: record %u cannot be applied", static_cast<unsigned>(patch.version),
                           static_cast<unsigned>(i));
+            discardPatchFile(env, &patch, path);
             restoreSavedStore(packIndex);
             return false;
         }
         reportPatchProgress(i + 1, patch.recordCount);
     }
+    const uint16_t version = patch.version;
+    discardPatchFile(env, &patch, path);
 
-    packIndex.version = static_cast<int32_t>(patch.version);
-    patch.records.clear();
-    patch.bytes = std::vector<uint8_t>();
+    packIndex.version = static_cast<int32_t>(version);
     if (!savePackIndex()) {
         restoreSavedStore(packIndex);
         return false;
