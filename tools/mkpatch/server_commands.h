@@ -1,0 +1,36 @@
+// The patch server's folder and the check of a published series of patches.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tools {
+
+// The 12 bytes of "patch.hpl": latest patch, launcher version, client version, little-endian.
+struct PatchListRecord {
+    uint32_t latestPatch = 0;
+    uint32_t launcherVersion = 0;
+    uint32_t clientVersion = 0;
+};
+std::string encodePatchList(const PatchListRecord& r);
+bool decodePatchList(const std::string& bytes, PatchListRecord* r);
+
+struct PublishRequest {
+    std::string serverFolder;
+    std::vector<std::string> archives;  // "N.rar" files to publish
+    std::string launcherFile, clientFile;
+    bool hasLauncherVersion = false, hasClientVersion = false;
+    uint32_t launcherVersion = 0, clientVersion = 0;
+};
+// Lays out <server>/patch/: the archives, "launcher.exe", "Orvant.exe" and "patch.hpl". Refuses to
+// replace a published archive, versions that do not grow, a version without its executable, and a
+// gap in the numbers.
+int publish(const PublishRequest& request);
+
+// Copies the base installation, applies every published patch after its version with the
+// launcher's own extraction and patch application, and reports the result. `outFolder` keeps the
+// resulting installation (empty: a scratch folder).
+int checkPatches(const std::string& baseInstall, const std::string& serverFolder, const std::string& outFolder);
+
+}  // namespace tools
