@@ -1,0 +1,284 @@
+// The operator tools as their users run them: real processes on real folders, results read back
+// through the library.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <string>
+
+#include "tests/support/temp_dir.h"
+#include "tests/vfs/store_builder.h"
+#include "vfs/vfs_exports.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ToolRun {
+    int code = -1;
+    std::string out, err;
+};
+
+class ToolsTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    ScopedCurrentDir cd{dir.path()};
+
+    ToolRun run(const std::string& tool, const std::string& arguments) {
+        std::string command = tool + " " + arguments + " >out.txt 2>err.txt";
+        int status = std::system(command.c_str());
+        ToolRun r;
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = readFileBytes("out.txt");
+        r.err = readFileBytes("err.txt");
+        return r;
+    }
+    ToolRun pack(const std::string& a) { return run(OSTREL_PACK, a); }
+    ToolRun mkpatch(const std::string& a) { return run(TALVORA_MKPATCH, a); }
+
+    static void put(const std::string& path, const std::string& bytes) {
+        fs::create_directories(fs::path(path).parent_path());
+        ASSERT_TRUE(writeFileBytes(path, bytes)) << path;
+    }
+    // Reads a stored file through the library, from the store's folder as the game would.
+    static std::string stored(const std::string& storeFolder, const std::string& path) {
+        ScopedCurrentDir in(storeFolder);
+        VfsStoreRef store = OpenVFS("data.idx", 0);
+        if (!store) return "<no store>";
+        vSetReadPath(store, 0);
+        std::string bytes = "<missing>";
+        if (VFileRef f = VOpenFile(path.c_str(), store)) {
+            uint32_t size = 0;
+            const char* data = static_cast<const char*>(vfgetdata(&size, f));
+            bytes.assign(data, size);
+            VCloseFile(f);
+        }
+        CloseVFS(store);
+        return bytes;
+    }
+    static int32_t storeVersion(const std::string& storeFolder) {
+        std::string idx = readFileBytes(storeFolder + "/data.idx");
+        if (idx.size() < 4) return -1;
+        return static_cast<int32_t>(static_cast<uint8_t>(idx[0]) | static_cast<uint8_t>(idx[1]) << 8 |
+                                    static_cast<uint8_t>(idx[2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(idx[3])) << 24);
+    }
+    // A game installation at patch 10: a store and one loose file.
+    void makeBase() {
+        put("content/data/a.txt", "alpha v10");
+        put("content/data/maps/m.bin", patternBytes(300000, 5));
+        put("content/empty.bin", "");
+        ToolRun r = pack("create base content --version 10");
+        ASSERT_EQ(r.code, 0) << r.err;
+        put("base/old.txt", "to be deleted");
+    }
+};
+
+TEST_F(ToolsTest, StoreRoundTrip) {
+    makeBase();
+    EXPECT_EQ(stored("base", "data/a.txt"), "alpha v10");
+    EXPECT_EQ(stored("base", "DATA\\MAPS\\M.BIN"), patternBytes(300000, 5));
+    EXPECT_EQ(stored("base", "empty.bin"), "");
+
+    ToolRun list = pack("list base/data.idx --names content");
+    ASSERT_EQ(list.code, 0) << list.err;
+    EXPECT_NE(list.out.find("version 10"), std::string::npos);
+    EXPECT_NE(list.out.find("data\\maps\\m.bin"), std::string::npos) << list.out;
+
+    ToolRun cat = pack("cat base/data.idx data/a.txt");
+    EXPECT_EQ(cat.code, 0);
+    EXPECT_EQ(cat.out, "alpha v10");
+    EXPECT_EQ(pack("cat base/data.idx nothing.txt").code, 1);
+
+    ToolRun verify = pack("verify base/data.idx");
+    EXPECT_EQ(verify.code, 0) << verify.out;
+    EXPECT_NE(verify.out.find(": ok"), std::string::npos) << verify.out;
+
+    ASSERT_EQ(pack("extract base/data.idx copy --names content").code, 0);
+    EXPECT_EQ(readFileBytes("copy/data/maps/m.bin"), patternBytes(300000, 5));
+    EXPECT_EQ(readFileBytes("copy/data/a.txt"), "alpha v10");
+}
+
+TEST_F(ToolsTest, CreateRefusals) {
+    put("content/a.txt", "a");
+    ASSERT_EQ(pack("create store content").code, 0);
+    EXPECT_EQ(pack("create store content").code, 1);  // a store is there already
+    put("clash/Data.txt", "1");
+    put("clash/data.txt", "2");
+    ToolRun clash = pack("create clashing clash");
+    EXPECT_EQ(clash.code, 1);
+    EXPECT_NE(clash.err.find("same key"), std::string::npos) << clash.err;
+    EXPECT_EQ(pack("create other missing-folder").code, 1);
+    EXPECT_EQ(pack("create other content --version 70000").code, 2);
+    EXPECT_EQ(pack("frobnicate").code, 2);
+    EXPECT_EQ(pack("--help").code, 0);
+}
+
+TEST_F(ToolsTest, VerifyFindsWhatTheGameWouldMisread) {
+    StoreBuilder b;
+    size_t p0 = b.addPack("GAME0.VFS");
+    size_t p1 = b.addPack("GAME1.VFS");
+    size_t p2 = b.addPack("GAME2.VFS");
+    b.addFile(p0, "a", "aaaa");
+    b.addFile(p0, "b", "bb");
+    b.addEntry(p0, keyOf("past"), 4, 10);  // past the end, and over "b"
+    b.addEntry(p0, keyOf("a"), 0, 1);      // a repeated key
+    b.addFile(p1, "c", "c");
+    b.leaveOut(p1);
+    b.addEntry(p2, keyOf("d"), 0, 0);  // an empty pack file
+    b.write();
+    ToolRun r = pack("verify data.idx");
+    EXPECT_EQ(r.code, 1);
+    for (const char* what : {"past the pack", "repeats the key", "GAME1.VFS is missing", "GAME2.VFS is empty", "overlap"}) {
+        EXPECT_NE(r.out.find(what), std::string::npos) << what << " in:\n" << r.out;
+    }
+    ASSERT_TRUE(writeFileBytes("bad.idx", "\x01\x00"));
+    EXPECT_EQ(pack("verify bad.idx").code, 1);
+}
+
+TEST_F(ToolsTest, PatchRoundTrip) {
+    makeBase();
+    put("change/pack/data/a.txt", "alpha v11");
+    put("change/pack/data/new.txt", "brand new");
+    put("change/loose/sub/readme.txt", "loose v11");
+    put("change/delete.txt", "old.txt\n");
+    ToolRun build = mkpatch("build 11 change out --seed 200");
+    ASSERT_EQ(build.code, 0) << build.err;
+    EXPECT_TRUE(fileExists("out/11.rar"));
+    EXPECT_TRUE(fileExists("out/12.rar"));  // the deletions follow as the next patch
+
+    ToolRun publish = mkpatch("publish server out/11.rar out/12.rar");
+    ASSERT_EQ(publish.code, 0) << publish.err;
+    EXPECT_EQ(readFileBytes("server/patch/patch.hpl"), std::string("\x0C\0\0\0\0\0\0\0\0\0\0\0", 12));
+
+    ToolRun check = mkpatch("check base server --out result");
+    ASSERT_EQ(check.code, 0) << check.out << check.err;
+    EXPECT_EQ(storeVersion("result"), 12);
+    EXPECT_EQ(stored("result", "data/a.txt"), "alpha v11");
+    EXPECT_EQ(stored("result", "data/new.txt"), "brand new");
+    EXPECT_EQ(stored("result", "data/maps/m.bin"), patternBytes(300000, 5));
+    EXPECT_EQ(readFileBytes("result/sub/readme.txt"), "loose v11");
+    EXPECT_FALSE(fileExists("result/old.txt"));
+    EXPECT_FALSE(fileExists("result/11.rar"));
+    EXPECT_FALSE(fileExists("result/12.dat"));
+    EXPECT_TRUE(fileExists("base/old.txt"));  // the base installation is untouched
+    EXPECT_EQ(storeVersion("base"), 10);
+
+    // A loose-only patch still records its number.
+    put("change13/loose/notes.txt", "notes");
+    ASSERT_EQ(mkpatch("build 13 change13 out").code, 0);
+    ASSERT_EQ(mkpatch("publish server out/13.rar --launcher " + dir.file("change13/loose/notes.txt") +
+                      " --launcher-version 4").code, 0);
+    EXPECT_EQ(readFileBytes("server/patch/patch.hpl"), std::string("\x0D\0\0\0\x04\0\0\0\0\0\0\0", 12));
+    EXPECT_EQ(readFileBytes("server/patch/launcher.exe"), "notes");
+    ASSERT_EQ(mkpatch("check result server --out result13").code, 0);
+    EXPECT_EQ(storeVersion("result13"), 13);
+    EXPECT_EQ(readFileBytes("result13/notes.txt"), "notes");
+}
+
+TEST_F(ToolsTest, DiffOfTwoBuilds) {
+    put("v1/pack/same.txt", "same");
+    put("v1/pack/changed.txt", "before");
+    put("v1/pack/gone.txt", "gone");
+    put("v1/loose/keep.dll", "keep");
+    put("v1/loose/drop.dll", "drop");
+    put("v2/pack/same.txt", "same");
+    put("v2/pack/changed.txt", "after");
+    put("v2/pack/dir/added.txt", "added");
+    put("v2/loose/keep.dll", "keep");
+    put("v2/loose/new.dll", "new");
+    ToolRun r = mkpatch("diff v1 v2 change");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readFileBytes("change/pack/changed.txt"), "after");
+    EXPECT_EQ(readFileBytes("change/pack/dir/added.txt"), "added");
+    EXPECT_FALSE(fileExists("change/pack/same.txt"));
+    EXPECT_EQ(readFileBytes("change/loose/new.dll"), "new");
+    EXPECT_FALSE(fileExists("change/loose/keep.dll"));
+    EXPECT_EQ(readFileBytes("change/delete.txt"), "drop.dll\n");
+    EXPECT_NE(r.err.find("gone.txt"), std::string::npos) << r.err;
+    EXPECT_EQ(mkpatch("diff v1 v2 change").code, 1);  // the change folder exists already
+}
+
+TEST_F(ToolsTest, BuildRefusals) {
+    put("c/pack/a.txt", "a");
+    struct Case {
+        const char* deletions;
+        const char* args;
+        int code;
+    } cases[] = {
+        {"../outside.txt\n", "build 5 c out", 1},
+        {"/etc/passwd\n", "build 5 c out", 1},
+        {"C:\\\\boot.ini\n", "build 5 c out", 1},
+        {"fine.txt\n", "build 65535 c out", 1},  // the deletions would need patch 65536
+        {"", "build 0 c out", 2},
+        {"", "build 65536 c out", 2},
+        {"", "build 5 c out --seed 256", 2},
+        {"", "build 5 c out --rar /nonexistent/rar", 1},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(writeFileBytes("c/delete.txt", c.deletions));
+        ToolRun r = mkpatch(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args << " / " << c.deletions << r.err;
+        EXPECT_FALSE(fileExists("out/5.rar")) << c.args;
+    }
+}
+
+TEST_F(ToolsTest, PublishRefusals) {
+    put("c/pack/a.txt", "a");
+    for (const char* n : {"1", "2", "4"}) ASSERT_EQ(mkpatch(std::string("build ") + n + " c out" + n).code, 0);
+    ASSERT_EQ(mkpatch("publish server out1/1.rar").code, 0);
+    ToolRun gap = mkpatch("publish server out4/4.rar");
+    EXPECT_EQ(gap.code, 1);
+    EXPECT_NE(gap.err.find("3"), std::string::npos) << gap.err;
+    // Another archive under a published number.
+    fs::create_directories("other");
+    fs::copy_file("out2/2.rar", "other/1.rar");
+    EXPECT_EQ(mkpatch("publish server other/1.rar").code, 1);
+    EXPECT_EQ(mkpatch("publish server out1/1.rar").code, 0);  // the same bytes again are fine
+    EXPECT_EQ(mkpatch("publish server --launcher-version 3").code, 1);  // no launcher.exe to fetch
+    ASSERT_TRUE(writeFileBytes("L.exe", "launcher"));
+    EXPECT_EQ(mkpatch("publish server --launcher L.exe").code, 1);  // needs its version
+    ASSERT_EQ(mkpatch("publish server --launcher L.exe --launcher-version 3").code, 0);
+    EXPECT_EQ(mkpatch("publish server --launcher L.exe --launcher-version 2").code, 1);  // versions only grow
+    EXPECT_EQ(readFileBytes("server/patch/patch.hpl"), std::string("\x01\0\0\0\x03\0\0\0\0\0\0\0", 12));
+}
+
+TEST_F(ToolsTest, CheckStopsAtTheFirstBrokenPatch) {
+    makeBase();
+    put("c/pack/data/a.txt", "v11");
+    ASSERT_EQ(mkpatch("build 11 c out").code, 0);
+    ASSERT_EQ(mkpatch("build 12 c out").code, 0);
+    ASSERT_EQ(mkpatch("publish server out/11.rar").code, 0);
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        const char* says;
+    } cases[] = {
+        {"missing", [] { fs::remove("server/patch/12.rar"); }, "not published"},
+        {"damaged", [] { writeFileBytes("server/patch/12.rar", "not an archive"); }, "cannot be opened"},
+        {"wrong number", [] { fs::copy_file("out/11.rar", "server/patch/12.rar", fs::copy_options::overwrite_existing); },
+         "carries the patch file of patch 11"},
+        {"no payload",
+         [] {
+             put("np/ext/x.txt", "x");
+             fs::remove("server/patch/12.rar");
+             ASSERT_EQ(std::system("cd np && rar a -r -idq ../server/patch/12.rar ext >/dev/null"), 0);
+         },
+         "holds no patch file"},
+    };
+    for (const Case& c : cases) {
+        // Publish 12 as latest, then break it.
+        writeFileBytes("server/patch/patch.hpl", std::string("\x0C\0\0\0\0\0\0\0\0\0\0\0", 12));
+        c.make();
+        ToolRun r = mkpatch("check base server");
+        EXPECT_EQ(r.code, 1) << c.what;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_NE(r.out.find("patch 11 applied"), std::string::npos) << c.what;
+    }
+    ASSERT_TRUE(writeFileBytes("server/patch/patch.hpl", "short"));
+    EXPECT_EQ(mkpatch("check base server").code, 1);
+}
+
+}  // namespace
