@@ -2,7 +2,13 @@
 // library from its own folder by name, binds the exports by name (decorated in the 32-bit build, as
 // the client binds them), opens a store and reads files through the exports.
 //
-//   standin_client [--index data.idx] [--out report.txt] [--paths list.txt] [path ...]
+//   standin_client [--index data.idx] [--out report.txt] [--paths list.txt] [--window SECONDS] [path ...]
+//
+// Started as the launcher starts the game ("Orvant.exe @KESTREL_WORK@ _server a.b.c.d", no options),
+// it reads the paths listed in "standin.paths" when that file exists and writes its report to
+// "standin-report.txt". Every run also writes its raw command line to "standin-commandline.txt" in
+// the current directory. --window keeps a window of the game's class "cORVANT" open for that many
+// seconds, as a running game client has.
 //
 // For each path (given on the command line, or one per line in the --paths file) it reports
 // "<path> <size> <FNV-1a 64 of the bytes, 16 hex digits>" or "<path> missing". Arguments that are not
@@ -13,6 +19,7 @@
 #include <windows.h>
 
 #include <cinttypes>
+#include <cstdlib>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -61,12 +68,38 @@ uint64_t fnv1a64(const std::string& bytes) {
 
 }  // namespace
 
+void showClientWindow(int seconds) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "cORVANT";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowExA(0, "cORVANT", "stand-in client", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                                  nullptr, windowClass.hInstance, nullptr);
+    DWORD until = GetTickCount() + static_cast<DWORD>(seconds) * 1000u;
+    while (GetTickCount() < until) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        Sleep(20);
+    }
+    DestroyWindow(window);
+}
+
 int main(int argc, char** argv) {
+    {
+        std::ofstream line("standin-commandline.txt", std::ios::binary);
+        line << GetCommandLineA();
+    }
     std::string index = "data.idx", outPath;
     std::vector<std::string> paths, others;
+    int windowSeconds = 0;
+    bool options = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--index" && i + 1 < argc) {
+        if (a.compare(0, 2, "--") == 0) options = true;
+        if (a == "--window" && i + 1 < argc) {
+            windowSeconds = std::atoi(argv[++i]);
+        } else if (a == "--index" && i + 1 < argc) {
             index = argv[++i];
         } else if (a == "--out" && i + 1 < argc) {
             outPath = argv[++i];
@@ -83,6 +116,19 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (windowSeconds > 0) {
+        showClientWindow(windowSeconds);
+        return 0;
+    }
+    if (!options) {
+        // Started as the game: the paths to read and the report have fixed names.
+        outPath = "standin-report.txt";
+        std::ifstream list("standin.paths");
+        for (std::string line; std::getline(list, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty()) paths.push_back(line);
+        }
+    }
     std::string report;
     for (const std::string& o : others) report += "arg " + o + "\n";
 

@@ -1,0 +1,66 @@
+#include "launcher/session/game_start.h"
+
+#include <cstdio>
+
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "launcher/core/message_catalogue.h"
+#include "launcher/core/status_board.h"
+#endif
+
+namespace session {
+
+std::string gameCommandLine() {
+    char line[96];
+    std::snprintf(line, sizeof line, "Orvant.exe @KESTREL_WORK@ _server %i.%i.%i.%i", TALVORA_GAME_SERVER_A,
+                  TALVORA_GAME_SERVER_B, TALVORA_GAME_SERVER_C, TALVORA_GAME_SERVER_D);
+    return line;
+}
+
+#if defined(_WIN32)
+
+namespace {
+
+std::atomic<bool> gameStartBegun{false};
+constexpr uint32_t WaitStartColour = 0x0023EDFCu;  // RGB(252, 237, 35)
+
+void showWaitStart() {
+    char key[] = "WAIT_START";
+    std::snprintf(statusBoard.statusText, sizeof statusBoard.statusText, "%s", lookupMessage(key));
+    statusBoard.patchBarValue = 1;
+    statusBoard.patchBarTotal = 1;
+    statusBoard.statusColour = WaitStartColour;
+    requestRepaint();
+}
+
+}  // namespace
+
+void requestGameStart() {
+    showWaitStart();
+    HANDLE thread = CreateThread(nullptr, 0, gameStartThread, nullptr, 0, nullptr);
+    if (thread) CloseHandle(thread);
+}
+
+unsigned long __stdcall gameStartThread(void*) {
+    if (gameStartBegun.exchange(true)) return 0;
+    showWaitStart();
+    Sleep(3000);
+    std::string command = gameCommandLine();
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    ExitProcess(0);
+}
+
+#endif
+
+}  // namespace session

@@ -1,0 +1,206 @@
+#include "launcher/session/patch_session.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/format_ring.h"
+#include "common/paths.h"
+#include "launcher/core/debug_log.h"
+#include "launcher/core/message_catalogue.h"
+#include "launcher/core/status_board.h"
+#include "launcher/download/download_file.h"
+#include "launcher/packstore/pack_store.h"
+#include "launcher/packstore/patch_apply.h"
+#include "launcher/session/extract_archive.h"
+#include "launcher/session/game_start.h"
+#include "launcher/session/session_files.h"
+
+namespace session {
+
+const char* const PatchServerUrl = TALVORA_PATCH_URL;
+
+namespace {
+
+const char UpdateCaption[] = "Erro ao atualizar";
+std::atomic<bool> sessionRunning{false};
+std::atomic<unsigned long> sessionThread{0};
+
+void showBox(const char* key, const char* caption) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%s", key);
+    MessageBoxA(nullptr, lookupMessage(buffer), caption, MB_OK);
+}
+
+void setStatus(const char* key) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%s", key);
+    std::snprintf(statusBoard.statusText, sizeof statusBoard.statusText, "%s", lookupMessage(buffer));
+}
+
+void deleteLocalPatchList() { DeleteFileA("patch.hpl"); }
+
+// Downloads the new launcher and hands over to the self-updater. Returns only when the download
+// failed.
+void selfUpdate() {
+    const char* local = formatTemp("%s\\launcher.bin", getLauncherFolder().c_str());
+    const char* url = formatTemp("%s/launcher.exe", PatchServerUrl);
+    if (*local && *url && downloadFile(local, url)) {
+        versionRecord.installedLauncher = versionRecord.launcherVersion;
+        saveVersionFile();
+        char command[] = "OrvUpdate.exe";
+        STARTUPINFOA startup;
+        std::memset(&startup, 0, sizeof startup);
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process;
+        if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        }
+        std::exit(0);  // the orderly exit: the exit handlers release the store
+    }
+    showBox("FAIL_DOWNLOAD", UpdateCaption);
+    requestGameStart();
+}
+
+// Fetches the new client executable and puts it in place. False when the download failed (already
+// reported).
+bool refreshClient() {
+    Sleep(200);
+    std::string folder = getLauncherFolder();
+    const char* local = formatTemp("%s\\Orvant.bin", folder.c_str());
+    const char* url = formatTemp("%s/Orvant.exe", PatchServerUrl);
+    const char* installed = formatTemp("%s\\Orvant.exe", folder.c_str());
+    if (!*local || !*url || !*installed || !downloadFile(local, url)) {
+        showBox("FAIL_DOWNLOAD", UpdateCaption);
+        requestGameStart();
+        return false;
+    }
+    CopyFileA(local, installed, FALSE);
+    DeleteFileA(local);
+    versionRecord.installedClient = versionRecord.clientVersion;
+    saveVersionFile();
+    return true;
+}
+
+}  // namespace
+
+uint32_t overallPercent(uint32_t done, uint32_t total) {
+    float percent = static_cast<float>(static_cast<double>(done) / static_cast<double>(total) * 100.0);
+    return static_cast<uint32_t>(percent);
+}
+
+uint16_t checkVersions() {
+    if (!packstore::indexLoaded) return 0;
+    if (!readPatchList()) return 0;
+    if (!loadVersionFile()) return 0;
+    const char* stale = formatTemp("%s\\patch.hpl", getLauncherFolder().c_str());
+    if (*stale) DeleteFileA(stale);
+
+    VersionPlan plan = planVersions(versionRecord, packstore::currentPatch);
+    if (plan.updateLauncher) {
+        selfUpdate();
+        return 0;
+    }
+    if (plan.refreshClient && !refreshClient()) return 0;
+    if (plan.nextPatch == 0) requestGameStart();
+    return plan.nextPatch;
+}
+
+bool runPatchLoop(uint16_t first) {
+    FormatBuffer path;
+    statusBoard.downloadBarTotal = 1;
+    statusBoard.downloadBarValue = 0;
+    uint32_t latest = versionRecord.latestPatch;
+    if (static_cast<uint32_t>(first) - 1u >= latest) return true;
+    std::string folder = getLauncherFolder();
+    for (uint32_t n = first; n <= latest && n != 0; ++n) {
+        setStatus("WAIT");
+        requestRepaint();
+        setStatus("");
+
+        const char* archive = path.format("%s\\%u.rar", folder.c_str(), n);
+        statusBoard.downloadBarValue = 0;
+        statusBoard.downloadBarTotal = 1;
+        requestRepaint();
+        // A folder too deep for the path buffer cannot hold the patch: fail as a download would.
+        std::string archivePath = archive;
+        const char* url = formatTemp("%s/%u.rar", PatchServerUrl, n);
+        if (archivePath.empty() || !*url || !downloadFile(archivePath.c_str(), url)) {
+            showBox("FAIL_DOWNLOAD", "");
+            return false;
+        }
+        statusBoard.downloadBarValue = 100;
+
+        const char* output = formatTemp("%u.dat", n);
+        if (!extractArchive(archivePath.c_str(), output)) {
+            showBox("FAIL_EXTRACT", "");
+            DeleteFileA(archivePath.c_str());
+            return false;
+        }
+        TALVORA_DEBUG("%u.rar extraido com sucesso.", n);
+        DeleteFileA(archivePath.c_str());
+
+        std::string patchFile = path.format("%s\\%u.dat", folder.c_str(), n);
+        if (patchFile.empty() || GetFileAttributesA(patchFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            TALVORA_DEBUG("ARQUIVO NAO EXISTE");
+            continue;
+        }
+        TALVORA_DEBUG("Iniciando atualizacao.");
+        if (!packstore::applyPatchFile(patchFile.c_str())) {
+            DeleteFileA(patchFile.c_str());
+            TALVORA_DEBUG("Falha ao carregar lista de patchs.");
+            return false;
+        }
+        uint32_t percent = overallPercent(n - first + 1, latest - first + 1);
+        statusBoard.patchBarTotal = 100;
+        statusBoard.patchBarValue = percent;
+        requestRepaint();
+        TALVORA_DEBUG("Patch progeress : %u", percent);
+        DeleteFileA(patchFile.c_str());
+    }
+    return true;
+}
+
+void runUpdate() {
+    if (!packstore::indexLoaded) return;
+    const char* url = formatTemp("%s/patch.hpl", PatchServerUrl);
+    if (!*url || !downloadFile("patch.hpl", url)) {
+        showBox("FAIL_DOWNLOAD", "");
+        requestGameStart();
+        deleteLocalPatchList();
+        return;
+    }
+    uint16_t next = checkVersions();
+    if (next == 0) {
+        requestGameStart();
+        deleteLocalPatchList();
+        return;
+    }
+    if (runPatchLoop(next)) {
+        requestGameStart();
+        return;
+    }
+    deleteLocalPatchList();
+}
+
+bool patchSessionBusyElsewhere() { return sessionRunning.load() && sessionThread.load() != GetCurrentThreadId(); }
+
+unsigned long __stdcall PatchSession(void*) {
+    sessionThread = GetCurrentThreadId();
+    sessionRunning = true;
+    packstore::loadPackIndex();
+    runUpdate();
+    statusBoard.downloadBarTotal = 1;
+    statusBoard.downloadBarValue = 1;
+    statusBoard.patchBarTotal = 1;
+    statusBoard.patchBarValue = 1;
+    requestRepaint();
+    sessionRunning = false;
+    return 0;
+}
+
+}  // namespace session
