@@ -40,6 +40,9 @@ bool decodeIndex(const uint8_t* data, size_t size, StoreIndex* out, std::string*
         if (r.remaining() < nameLength) return fail(why, where + "index ends inside the pack name");
         const char* name = reinterpret_cast<const char*>(r.current());
         pack.name.assign(name, strnlen(name, nameLength));
+        // The readers take the name up to its first zero byte: an empty one names no file, and the
+        // launcher could not write it back.
+        if (pack.name.empty()) return fail(why, where + "pack name starts with a zero byte");
         r.skip(nameLength);
         uint32_t count = 0;
         if (!r.u32(&count)) return fail(why, where + "index ends before the entry count");

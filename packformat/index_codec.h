@@ -45,8 +45,9 @@ uint32_t offsetMask(size_t entryPosition);
 uint32_t lengthMask(size_t entryPosition);
 
 // Decodes a whole index. Refuses (false, with a reason in *why) an index that ends early, has bytes
-// left over, or has a pack name length of 0 or above 31. A name is taken up to its first zero byte,
-// as both readers do. Never allocates more than the input could hold.
+// left over, has a pack name length of 0 or above 31, or a name that starts with a zero byte. A name
+// is taken up to its first zero byte, as both readers do. Never allocates more than the input could
+// hold.
 bool decodeIndex(const uint8_t* data, size_t size, StoreIndex* out, std::string* why);
 
 // Encodes an index. Each pack's count is entries.size() (a negative entryCount with no entries is

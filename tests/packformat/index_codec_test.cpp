@@ -116,6 +116,7 @@ TEST(IndexCodec, RefusesDamagedIndexes) {
     auto longName = std::vector<uint8_t>{0, 0, 0, 0, 1 ^ 0x55, 32};
     longName.insert(longName.end(), 32 + 4, 'A');
     cases.push_back({"name length 32", longName});
+    cases.push_back({"name starting with a zero byte", std::vector<uint8_t>{0, 0, 0, 0, 1 ^ 0x55, 2, 0, 'A', 0, 0, 0, 0}});
     auto hugeCount = std::vector<uint8_t>{0, 0, 0, 0, 1 ^ 0x55, 1, 'A', 0xFF, 0xFF, 0xFF, 0x7F};
     cases.push_back({"count past the end", hugeCount});
     auto manyPacks = std::vector<uint8_t>{0, 0, 0, 0, 0xAA};  // 255 packs, none present

@@ -71,6 +71,7 @@ TEST_F(StoreTest, MalformedIndexesGiveNoStore) {
         {"name length 0", std::string("\1\0\0\0\x54\0\0\0\0\0", 10)},
         {"name length 32", std::string("\1\0\0\0\x54\x20", 6) + std::string(32, 'A') + std::string(4, '\0')},
         {"count past the end", std::string("\1\0\0\0\x54\1A\x10\0\0\0", 11)},
+        {"name starting with a zero byte", std::string("\1\0\0\0\x54\2\0A\0\0\0\0", 12)},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(writeFileBytes("bad.idx", c.bytes));
