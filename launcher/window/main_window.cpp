@@ -6,6 +6,12 @@
 // message.
 #include <windows.h>
 
+// GDI+'s headers want these, which the lean Windows headers and NOMINMAX leave out.
+#include <objidl.h>
+
+#include <algorithm>
+using std::max;
+using std::min;
 #include <gdiplus.h>
 
 #include <cstdio>
