@@ -5,8 +5,9 @@
 //    times within 30 % of each other);
 // 3. a patch of large records against plain sequential writes of the same bytes to the same disk,
 //    flushed alike (target: at least 50 % of their bandwidth).
-// Each figure is the median of several runs; the scratch folder (default ./packstore-bench) is
-// emptied before and removed after.
+// Each figure is the median of several runs, each timed in a new process (this program started
+// again with "--run load" or "--run apply", so the heap is fresh, as the launcher's is); the scratch folder (default ./packstore-bench) is emptied
+// before and removed after.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -88,30 +89,48 @@ void writePatchFile(const std::string& path, const packformat::PatchContent& pat
     writeBytes(path, bytes);
 }
 
-// Loads the store and applies the patch; returns the milliseconds applyPatchFile took, or -1.
-double timeApply(const char* patchPath) {
+std::string selfPath;
+
+// Starts this program again in the current folder to time one step; returns the milliseconds it
+// reports, or -1.
+double inNewProcess(const char* step) {
+    std::string command = "'" + selfPath + "' --run " + step;
+    std::FILE* p = popen(command.c_str(), "r");
+    if (!p) return -1;
+    double ms = -1;
+    if (std::fscanf(p, "%lf", &ms) != 1) ms = -1;
+    return pclose(p) == 0 ? ms : -1;
+}
+
+// The steps timed in a new process: "load" the store, or load it and "apply" 11.dat.
+int runStep(const std::string& step) {
+    double ms = -1;
+    if (step == "load") {
+        auto t0 = Clock::now();
+        loadPackIndex();
+        ms = msSince(t0);
+        if (!indexLoaded) ms = -1;
+    } else if (step == "apply") {
+        loadPackIndex();
+        auto t0 = Clock::now();
+        bool ok = indexLoaded && applyPatchFile("11.dat");
+        ms = ok ? msSince(t0) : -1;
+    }
+    std::printf("%f\n", ms);
+    return ms >= 0 ? 0 : 1;
+}
+
+double timeApply() {
     releasePackIndex();
-    loadPackIndex();
-    if (!indexLoaded) return -1;
-    auto t0 = Clock::now();
-    bool ok = applyPatchFile(patchPath);
-    double ms = msSince(t0);
-    releasePackIndex();
-    return ok ? ms : -1;
+    return inNewProcess("apply");
 }
 
 void benchLoad() {
     clearFolder();
     writeLargeStore(1000000, 1);
     std::vector<double> runs;
-    for (int r = 0; r < 7; ++r) {
-        releasePackIndex();
-        auto t0 = Clock::now();
-        loadPackIndex();
-        runs.push_back(msSince(t0));
-        if (!indexLoaded) std::printf("  load failed\n");
-    }
     releasePackIndex();
+    for (int r = 0; r < 7; ++r) runs.push_back(inNewProcess("load"));
     double m = median(runs);
     std::printf("loadPackIndex, 1,000,000 entries (%.1f MB index): median %.1f ms of 7 (target <= 200 ms) %s\n",
                 static_cast<double>(fs::file_size("data.idx")) / 1e6, m, m <= 200 ? "PASS" : "MISS");
@@ -138,7 +157,7 @@ void benchScaling() {
                 item.data.assign(4096, static_cast<uint8_t>(i));
             }
             writePatchFile("11.dat", patch);
-            runs.push_back(timeApply("11.dat"));
+            runs.push_back(timeApply());
         }
         medians[s] = median(runs);
         std::printf("20,000 x 4 KiB patch on a store of %zu entries: median %.1f ms of 5\n", sizes[s], medians[s]);
@@ -174,7 +193,7 @@ void benchThroughput() {
         for (size_t i = 0; i < records; ++i) patch.items.push_back({static_cast<uint32_t>(i + 1), "", block});
         writePatchFile("11.dat", patch);
         patch.items.clear();
-        double ms = timeApply("11.dat");
+        double ms = timeApply();
         apply.push_back(ms > 0 ? megabytes / (ms / 1000) : 0);
     }
     double p = median(plain), a = median(apply);
@@ -186,11 +205,13 @@ void benchThroughput() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::FILE* quietLog = std::fopen("/dev/null", "w");
+    if (quietLog) DebugLog::instance().setOutput(quietLog);
+    if (argc == 3 && std::string(argv[1]) == "--run") return runStep(argv[2]);
+    selfPath = fs::canonical("/proc/self/exe").string();
     fs::path work = argc > 1 ? fs::path(argv[1]) : fs::current_path() / "packstore-bench";
     fs::create_directories(work);
     fs::current_path(work);
-    std::FILE* quiet = std::fopen("/dev/null", "w");
-    if (quiet) DebugLog::instance().setOutput(quiet);
     std::string only = argc > 2 ? argv[2] : "";
     if (only.empty() || only == "load") benchLoad();
     if (only.empty() || only == "scaling") benchScaling();

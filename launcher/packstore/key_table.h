@@ -50,7 +50,12 @@ private:
         uint8_t used;
         uint8_t hasMore;  // further occurrences are listed in more_
     };
-    size_t home(uint32_t key) const { return (key * 0x9E3779B1u) >> shift_; }
+    // The key's home slot: its mixed bits scaled to the capacity, which need not be a power of two.
+    size_t home(uint32_t key) const {
+        return static_cast<size_t>((static_cast<uint64_t>(key * 0x9E3779B1u) * slots_.size()) >> 32);
+    }
+    size_t next(size_t at) const { return at + 1 == slots_.size() ? 0 : at + 1; }
+    bool needsRoomFor(size_t count) const { return count * 10 > slots_.size() * 7; }
     // Index of the slot holding `key`, or of the empty slot where it would go.
     size_t probe(uint32_t key) const;
     void grow(size_t capacity);
@@ -58,7 +63,6 @@ private:
 
     std::vector<Slot> slots_;
     size_t used_ = 0;
-    unsigned shift_ = 32;
     // Second and later occurrences of keys that occur more than once, in store order.
     std::unordered_map<uint32_t, std::vector<EntryLocation>> more_;
 };

@@ -27,13 +27,30 @@ namespace {
     return std::atexit(releasePackIndex) == 0;
 }();
 
-// Reads the open index whole. False on a read error or a size this process cannot hold.
-bool readStream(platform::Env& env, platform::File* stream, std::vector<uint8_t>* bytes) {
+// Decodes the open index, read through a read-only view of it (no copy of a large index), or from
+// a copy where it cannot be mapped (a file of zero bytes, for one). False with a reason in *why.
+bool decodeStream(platform::Env& env, platform::File* stream, packformat::StoreIndex* decoded, std::string* why) {
     uint64_t size = 0;
-    if (!env.fileSize(stream, &size) || size > SIZE_MAX / 2) return false;
-    bytes->resize(static_cast<size_t>(size));
+    if (!env.fileSize(stream, &size) || size > SIZE_MAX / 2) {
+        *why = "its size cannot be found out";
+        return false;
+    }
+    platform::Mapping* mapping = size ? env.mapReadOnly(stream) : nullptr;
+    platform::View view;
+    if (mapping && env.mapView(mapping, 0, static_cast<size_t>(size), &view)) {
+        bool ok = packformat::decodeIndex(view.data, static_cast<size_t>(size), decoded, why);
+        env.unmapView(&view);
+        env.closeMapping(mapping);
+        return ok;
+    }
+    env.closeMapping(mapping);
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
     size_t got = 0;
-    return size == 0 || (env.readAt(stream, 0, bytes->data(), bytes->size(), &got) && got == bytes->size());
+    if (size && (!env.readAt(stream, 0, bytes.data(), bytes.size(), &got) || got != bytes.size())) {
+        *why = "it cannot be read";
+        return false;
+    }
+    return packformat::decodeIndex(bytes.data(), bytes.size(), decoded, why);
 }
 
 }  // namespace
@@ -85,21 +102,19 @@ bool readStoreFromDisk(PackIndex& index) {
         TALVORA_DEBUG("%s cannot be opened", index.indexPath.c_str());
         return false;
     }
-    std::vector<uint8_t> bytes;
     packformat::StoreIndex decoded;
-    std::string why = "it cannot be read";
-    bool ok = readStream(env, stream, &bytes) && packformat::decodeIndex(bytes.data(), bytes.size(), &decoded, &why);
-    if (!ok) {
+    std::string why;
+    if (!decodeStream(env, stream, &decoded, &why)) {
         TALVORA_DEBUG("%s not loaded: %s", index.indexPath.c_str(), why.c_str());
         env.closeFile(stream);
         return false;
     }
-    bytes.clear();
-    bytes.shrink_to_fit();
 
     size_t total = 0;
     for (const packformat::IndexPack& p : decoded.packs) total += p.entries.size();
-    index.keys.reserve(total);
+    // Room for a whole patch of new keys besides (a patch holds at most 65,535 records), so that
+    // applying one never has to rebuild the table.
+    index.keys.reserve(total + 65536);
 
     index.indexStream = stream;
     index.version = decoded.version;

@@ -80,42 +80,62 @@ bool nameInIndex(const PackIndex& index, const char* name) {
     return false;
 }
 
-void put32(uint8_t*& p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-    p += 4;
-}
+// Writes the index as "data.idx" holds it into `out`, through a buffer of fixed size: the live
+// entries of every pack, each masked by its position in its pack's table as it is stored.
+class IndexWriter {
+public:
+    IndexWriter(platform::Env& env, platform::File* out) : env_(env), out_(out), buffer_(1u << 20) {}
 
-// The index as "data.idx" holds it: the live entries of every pack, each masked by its position in
-// its pack's table as it will be stored.
-std::vector<uint8_t> encodeStore(const PackIndex& index) {
-    size_t total = 5;
-    for (const PackSlot& slot : index.packs) total += 5 + slot.name.size() + 12 * slot.file->entryCount();
-    std::vector<uint8_t> out(total);
-    uint8_t* p = out.data();
-    put32(p, static_cast<uint32_t>(index.version));
-    *p++ = static_cast<uint8_t>(index.packs.size() ^ packformat::packCountMask());
-    for (size_t i = 0; i < index.packs.size(); ++i) {
-        const PackSlot& slot = index.packs[i];
-        const PackFile& pack = *slot.file;
-        *p++ = static_cast<uint8_t>(slot.name.size());
-        std::memcpy(p, slot.name.data(), slot.name.size());
-        p += slot.name.size();
-        put32(p, static_cast<uint32_t>(pack.entryCount()) ^ packformat::entryCountMask(i));
-        size_t j = 0;
-        for (size_t s = 0; s < pack.table.size(); ++s) {
-            if (pack.removed[s]) continue;
-            const PackEntry& e = pack.table[s];
-            put32(p, e.key ^ packformat::keyMask(j));
-            put32(p, e.offset ^ packformat::offsetMask(j));
-            put32(p, e.length ^ packformat::lengthMask(j));
-            ++j;
+    bool write(const PackIndex& index) {
+        put32(static_cast<uint32_t>(index.version));
+        put8(static_cast<uint8_t>(index.packs.size() ^ packformat::packCountMask()));
+        for (size_t i = 0; i < index.packs.size(); ++i) {
+            const PackSlot& slot = index.packs[i];
+            const PackFile& pack = *slot.file;
+            put8(static_cast<uint8_t>(slot.name.size()));
+            for (char c : slot.name) put8(static_cast<uint8_t>(c));
+            put32(static_cast<uint32_t>(pack.entryCount()) ^ packformat::entryCountMask(i));
+            size_t j = 0;
+            for (size_t s = 0; s < pack.table.size(); ++s) {
+                if (pack.removed[s]) continue;
+                const PackEntry& e = pack.table[s];
+                put32(e.key ^ packformat::keyMask(j));
+                put32(e.offset ^ packformat::offsetMask(j));
+                put32(e.length ^ packformat::lengthMask(j));
+                ++j;
+            }
         }
+        drain();
+        return ok_;
     }
-    return out;
-}
+
+private:
+    void put8(uint8_t v) {
+        if (used_ == buffer_.size()) drain();
+        buffer_[used_++] = v;
+    }
+    void put32(uint32_t v) {
+        if (buffer_.size() - used_ < 4) drain();
+        uint8_t* p = buffer_.data() + used_;
+        p[0] = static_cast<uint8_t>(v);
+        p[1] = static_cast<uint8_t>(v >> 8);
+        p[2] = static_cast<uint8_t>(v >> 16);
+        p[3] = static_cast<uint8_t>(v >> 24);
+        used_ += 4;
+    }
+    void drain() {
+        if (ok_ && used_ > 0) ok_ = env_.writeAt(out_, written_, buffer_.data(), used_);
+        written_ += used_;
+        used_ = 0;
+    }
+
+    platform::Env& env_;
+    platform::File* out_;
+    std::vector<uint8_t> buffer_;
+    size_t used_ = 0;
+    uint64_t written_ = 0;
+    bool ok_ = true;
+};
 
 }  // namespace
 
@@ -251,13 +271,12 @@ bool savePackIndex() {
         pack.unflushed = false;
     }
 
-    std::vector<uint8_t> bytes = encodeStore(packIndex);
     platform::File* out = env.createReadWrite(IndexTempFileName);
     if (!out) {
         TALVORA_DEBUG("%s cannot be created; %s is left as it was", IndexTempFileName, packIndex.indexPath.c_str());
         return false;
     }
-    bool written = env.writeAt(out, 0, bytes.data(), bytes.size()) && env.flush(out);
+    bool written = IndexWriter(env, out).write(packIndex) && env.flush(out);
     env.closeFile(out);
     if (!written) {
         TALVORA_DEBUG("%s cannot be written; %s is left as it was", IndexTempFileName, packIndex.indexPath.c_str());
