@@ -1,0 +1,123 @@
+"""The main job, for people trying the project: a sample installation at patch 10, patches 11 and 12
+published on a local HTTPS patch server, and the launcher (the win64 build) run under Wine until it
+has patched the store and started the stand-in game client, which lists what it read through the
+pack-store library. Run by scripts/demo after the builds."""
+
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+import harness as h  # noqa: E402
+
+NATIVE = os.path.join(SOURCE, "build", "native", "bin")
+WORK = os.path.join(SOURCE, "build", "demo")
+
+
+def step(text):
+    print("== " + text, flush=True)
+
+
+def tool(*args):
+    p = subprocess.run([str(a) for a in args], capture_output=True, text=True)
+    if p.returncode != 0:
+        sys.exit("demo: %s failed:\n%s" % (" ".join(map(str, args)), p.stderr))
+    for line in p.stdout.splitlines():
+        print("   " + line)
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def main():
+    h.fresh_dir(WORK)
+    install, server, logs = (os.path.join(WORK, n) for n in ("install", "server", "logs"))
+    os.makedirs(logs)
+
+    step("a game build at patch 10 and the installation players have")
+    content = os.path.join(WORK, "build-10")
+    write(os.path.join(content, "data", "maps", "harbour.map"), bytes(range(256)) * 4096)
+    write(os.path.join(content, "data", "text", "welcome.txt"), b"Bem-vindo (patch 10)\n")
+    tool(os.path.join(NATIVE, "ostrel-pack"), "create", install, content, "--version", "10")
+    for name in ("Talvora.exe", "OstrelVFS.dll", "unrar.dll", "OrvUpdate.exe"):
+        shutil.copy(h.bin_path(name), install)
+    shutil.copy(h.bin_path("standin_client.exe"), os.path.join(install, "Orvant.exe"))
+    write(os.path.join(install, "cver.v"), bytes(8))  # launcher and client version 0, as published
+    write(os.path.join(install, "standin.paths"),
+          b"data/maps/harbour.map\ndata/text/welcome.txt\ndata/text/news.txt\n")
+
+    step("patches 11 and 12, built and published with talvora-mkpatch")
+    mkpatch = os.path.join(NATIVE, "talvora-mkpatch")
+    c11, c12, out = (os.path.join(WORK, n) for n in ("change-11", "change-12", "archives"))
+    write(os.path.join(c11, "pack", "data", "text", "welcome.txt"), b"Bem-vindo (patch 11)\n")
+    write(os.path.join(c11, "loose", "LEIAME.txt"), b"Notas da versao 11\n")
+    write(os.path.join(c12, "pack", "data", "text", "news.txt"), b"Novidades do patch 12\n")
+    tool(mkpatch, "build", "11", c11, out)
+    tool(mkpatch, "build", "12", c12, out)
+    tool(mkpatch, "publish", server, os.path.join(out, "11.rar"), os.path.join(out, "12.rar"))
+    tool(mkpatch, "check", install, server)
+
+    pki = h.TestPki(os.path.join(WORK, "pki"))
+    made = pki.make()
+    if not made:
+        sys.exit("demo: %s" % made.error)
+    patch_server = h.PatchServer(os.path.join(server, "patch"), os.path.join(logs, "nginx"), pki.server_cert,
+                                 pki.server_key)
+    display = None
+    session = None
+    try:
+        step("the patch server: nginx at %s" % patch_server.base_url)
+        started = patch_server.start()
+        if not started:
+            sys.exit("demo: %s" % started.error)
+        if not os.environ.get("DISPLAY"):
+            display = h.Display()
+            started = display.start()
+            if not started:
+                sys.exit("demo: %s" % started.error)
+            print("   no display: the launcher's window goes to Xvfb %s" % display.name)
+        step("a Wine prefix that trusts the test CA")
+        session = h.WineSession(os.path.join(WORK, "prefix"), display=display or os.environ.get("DISPLAY"))
+        for outcome in (session.open(), session.trust_ca(pki.ca_cert)):
+            if not outcome:
+                sys.exit("demo: %s" % outcome.error)
+
+        step("the launcher: Talvora.exe from %s" % install)
+        launcher = session.start(os.path.join(install, "Talvora.exe"), cwd=install)
+        rc = launcher.wait(120)
+        with open(os.path.join(logs, "launcher.log"), "wb") as f:
+            f.write(launcher.stdout())
+        for line in launcher.stdout().decode("cp1252", "replace").splitlines():
+            print("   " + line)
+        if rc != 0:
+            sys.exit("demo: the launcher did not finish (exit code %r)" % rc)
+
+        step("the game client it started (the stand-in), reading the store through OstrelVFS.dll")
+        report = os.path.join(install, "standin-report.txt")
+        deadline = time.monotonic() + 60
+        while not os.path.exists(report) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        time.sleep(0.5)
+        with open(os.path.join(install, "standin-commandline.txt"), encoding="cp1252") as f:
+            print("   command line: " + f.read())
+        with open(report, encoding="cp1252") as f:
+            for line in f.read().splitlines():
+                print("   " + line)
+    finally:
+        if session:
+            session.close()
+        if display:
+            display.stop()
+        patch_server.stop()
+    step("done. Installation: %s; logs: %s (launcher.log, nginx/access.log)" % (install, logs))
+
+
+if __name__ == "__main__":
+    main()
