@@ -20,6 +20,10 @@ struct StatusBoard {
 
 extern StatusBoard statusBoard;
 
+// Replaces the status line whole (cut to 1023 characters). On Windows under the board's lock, so the
+// painter never sees a half-written line; after ten bounded waits without it the update is dropped.
+void setStatusText(const char* text);
+
 // Asks the window to repaint itself from the board; returns at once. Does nothing while there is no
 // window.
 void requestRepaint();

@@ -30,7 +30,7 @@ constexpr uint32_t WaitStartColour = 0x0023EDFCu;  // RGB(252, 237, 35)
 
 void showWaitStart() {
     char key[] = "WAIT_START";
-    std::snprintf(statusBoard.statusText, sizeof statusBoard.statusText, "%s", lookupMessage(key));
+    setStatusText(lookupMessage(key));
     statusBoard.patchBarValue = 1;
     statusBoard.patchBarTotal = 1;
     statusBoard.statusColour = WaitStartColour;

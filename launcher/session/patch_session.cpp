@@ -38,7 +38,7 @@ void showBox(const char* key, const char* caption) {
 void setStatus(const char* key) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%s", key);
-    std::snprintf(statusBoard.statusText, sizeof statusBoard.statusText, "%s", lookupMessage(buffer));
+    setStatusText(lookupMessage(buffer));
 }
 
 void deleteLocalPatchList() { DeleteFileA("patch.hpl"); }

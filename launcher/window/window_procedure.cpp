@@ -1,6 +1,7 @@
 // The window procedure: painting from the status board, dragging, and the ways out.
 #include <windows.h>
 
+#include "launcher/core/board_lock.h"
 #include "launcher/core/status_board.h"
 #include "launcher/window/window_state.h"
 
@@ -37,16 +38,26 @@ void drawBar(HDC dc, int top, uint32_t total, uint32_t value, COLORREF colour) {
     fill(dc, BarLeft, top, BarLeft + width, top + 8, colour);
 }
 
-// The frame: background and both bars. The bar fields are single 32-bit stores, safe to read at any
-// time.
+// The frame, composed in the back buffer under the board's lock and copied once. A paint that cannot
+// take the lock within its 100 ms skips the frame (the status line may be half written) and asks for
+// another.
 void onPaint(HWND window) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window, &ps);
+    BoardLockHold hold;
+    if (!hold.held()) {
+        EndPaint(window, &ps);
+        InvalidateRect(window, nullptr, FALSE);
+        return;
+    }
     fill(backBuffer, 0, 0, Width, Height, RGB(24, 28, 40));
     fill(backBuffer, BarLeft - 1, 239, BarLeft + BarWidth + 1, 249, RGB(50, 54, 70));
     fill(backBuffer, BarLeft - 1, 259, BarLeft + BarWidth + 1, 269, RGB(50, 54, 70));
     drawBar(backBuffer, 240, statusBoard.downloadBarTotal, statusBoard.downloadBarValue, RGB(240, 200, 40));
     drawBar(backBuffer, 260, statusBoard.patchBarTotal, statusBoard.patchBarValue, RGB(150, 70, 200));
+    RECT line = {28, 209, 366, 227};
+    SetTextColor(backBuffer, statusBoard.statusColour);
+    DrawTextA(backBuffer, statusBoard.statusText, -1, &line, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
     BitBlt(dc, 0, 0, Width, Height, backBuffer, 0, 0, SRCCOPY);
     EndPaint(window, &ps);
 }
