@@ -23,6 +23,7 @@ using std::min;
 #include "launcher/packstore/pack_store.h"
 #include "launcher/session/game_start.h"
 #include "launcher/session/patch_session.h"
+#include "launcher/window/window_rules.h"
 #include "launcher/window/window_state.h"
 
 namespace {
@@ -30,10 +31,9 @@ namespace {
 const char WindowClassName[] = "HalcyraOnline";
 const char WindowTitle[] = "Halcyra Online";
 const char GameClientClass[] = "cORVANT";
-constexpr COLORREF ColourKey = 0x00D8E9EC;  // RGB(236, 233, 216)
+constexpr COLORREF ColourKey = RGB(window::KeyRed, window::KeyGreen, window::KeyBlue);
 
 ULONG_PTR gdiplusToken = 0;
-bool gdiplusStarted = false;
 
 // The exit handler: releases the pack store, unless the patch session is still working on it (the
 // user closed the window mid-patch). Then the process's end closes the handles; what is on disk is
@@ -78,13 +78,13 @@ void createBackBuffer() {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     window::instance = instance;
-    if (!gdiplusStarted) {
+    if (!window::gdiplusStarted) {
         Gdiplus::GdiplusStartupInput input;
         if (Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr) != Gdiplus::Ok) {
             MessageBoxA(nullptr, "Failed to initialize GDI+", "Error", MB_ICONERROR | MB_OK);
             return -1;
         }
-        gdiplusStarted = true;
+        window::gdiplusStarted = true;
     }
 
     std::snprintf(statusBoard.statusText, sizeof statusBoard.statusText, "%s", "Loading...");
@@ -126,9 +126,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     }
 
     DestroyWindow(mainWindow);
-    if (gdiplusStarted) {
+    if (window::gdiplusStarted) {
         Gdiplus::GdiplusShutdown(gdiplusToken);
-        gdiplusStarted = false;
+        window::gdiplusStarted = false;
         gdiplusToken = 0;
     }
     std::exit(0);

@@ -8,14 +8,30 @@ namespace window {
 constexpr int Width = 400;
 constexpr int Height = 300;
 constexpr int SkinSlotCount = 22;
+constexpr int FirstSkinId = 101;
 
 extern HINSTANCE instance;
 extern HDC backBuffer;
 extern HDC skinSlots[SkinSlotCount];
+// What each slot holds: the size of its image (0 x 0 when it has none) and whether the image
+// carries its own per-pixel alpha (a 32-bit section); images without one are drawn opaque.
+struct SkinImage {
+    int width = 0;
+    int height = 0;
+    bool perPixelAlpha = false;
+};
+extern SkinImage skinImages[SkinSlotCount];
 // The close button's look: 1 normal, 2 hover, 3 pressed.
 extern unsigned closeButtonState;
+// Set while GDI+ is started; the PNG loader gives nothing without it.
+extern bool gdiplusStarted;
 
-// Fills the 22 skin slots from the program's image resources (ids 101 to 122).
+// The PNG resource `id` decoded and resolved against the colour key into a top-down 32-bit
+// section the caller owns, or nullptr (GDI+ not started, no such resource, any step failing).
+HBITMAP loadPngResource(WORD id);
+
+// Fills the 22 skin slots from the program's image resources (ids 101 to 122): the PNG of an id
+// when there is one, else the bitmap of the same id. A slot with neither stays empty.
 void loadSkinSlots();
 
 LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
