@@ -139,7 +139,7 @@ void reportPatchProgress(uint32_t done, uint32_t total) {
     char line[260];
     std::snprintf(line, sizeof line, "%s%.0f%%", catalogueText("PATCH_PROGRESS", languageSetting()),
                   static_cast<double>(percent));
-    std::snprintf(statusBoard.statusText, sizeof statusBoard.statusText, "%s", line);
+    setStatusText(line);
     statusBoard.patchBarTotal = 100;
     statusBoard.patchBarValue = static_cast<uint32_t>(percent);
     requestRepaint();

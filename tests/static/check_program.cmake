@@ -1,4 +1,4 @@
-# cmake -DOBJDUMP=... -DFILE=... -DARCH=i386|x86-64 -DGUI=ON|OFF -DELEVATED=ON|OFF
+# cmake -DOBJDUMP=... -DFILE=... -DARCH=i386|i386:x86-64 -DGUI=ON|OFF -DELEVATED=ON|OFF
 #       -DALLOWED="kernel32.dll|user32.dll|..." -P check_program.cmake
 # A deliverable as a file: its machine, its subsystem, the manifest that asks for administrator
 # rights, and imports from nothing but the allowed DLLs (Windows' own, and unrar.dll for the
