@@ -21,6 +21,12 @@ bool decodePatchList(const uint8_t* data, size_t size, VersionRecord* record) {
     return true;
 }
 
+void encodePatchList(const VersionRecord& record, uint8_t out[PatchListSize]) {
+    put32(out, record.latestPatch);
+    put32(out + 4, record.launcherVersion);
+    put32(out + 8, record.clientVersion);
+}
+
 bool decodeVersionFile(const uint8_t* data, size_t size, VersionRecord* record) {
     if (size != VersionFileSize) return false;
     record->installedLauncher = le32(data);

@@ -22,6 +22,8 @@ constexpr size_t VersionFileSize = 8;
 // "patch.hpl": latest patch, launcher version, client version (file order), little-endian. Anything
 // but exactly 12 bytes (a cut transfer, an error page) is refused and changes nothing.
 bool decodePatchList(const uint8_t* data, size_t size, VersionRecord* record);
+// The same 12 bytes as the patch server publishes them.
+void encodePatchList(const VersionRecord& record, uint8_t out[PatchListSize]);
 // "cver.v": installed launcher, installed client. Anything but exactly 8 bytes is refused.
 bool decodeVersionFile(const uint8_t* data, size_t size, VersionRecord* record);
 void encodeVersionFile(const VersionRecord& record, uint8_t out[VersionFileSize]);

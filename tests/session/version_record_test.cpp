@@ -13,6 +13,9 @@ TEST(VersionRecord, FilesAreReadOnlyWhole) {
     EXPECT_EQ(r.latestPatch, 7u);
     EXPECT_EQ(r.launcherVersion, 2u);
     EXPECT_EQ(r.clientVersion, 5u);
+    uint8_t again[12];
+    encodePatchList(r, again);
+    EXPECT_EQ(0, std::memcmp(again, list, 12));
     VersionRecord untouched;
     for (size_t size : {0u, 11u, 13u}) EXPECT_FALSE(decodePatchList(list, size, &untouched)) << size;
     EXPECT_EQ(untouched.latestPatch, 0u);

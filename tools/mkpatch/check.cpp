@@ -20,9 +20,9 @@ int checkPatches(const std::string& baseInstall, const std::string& serverFolder
     fs::path patch = fs::absolute(fs::path(serverFolder) / "patch");
     if (!fs::exists(base / packstore::IndexFileName, ec)) return fail(base.string() + " holds no data.idx");
     std::string listBytes;
-    PatchListRecord list;
+    session::VersionRecord list;
     if (!readFile(patch / "patch.hpl", &listBytes)) return fail("cannot read " + (patch / "patch.hpl").string());
-    if (!decodePatchList(listBytes, &list)) return fail("patch.hpl is not 12 bytes: the launcher would not read it");
+    if (!readPatchListBytes(listBytes, &list)) return fail("patch.hpl is not 12 bytes: the launcher would not read it");
 
     std::unique_ptr<ScratchFolder> scratch;
     fs::path install;

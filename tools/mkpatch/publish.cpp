@@ -10,15 +10,6 @@ namespace fs = std::filesystem;
 namespace tools {
 namespace {
 
-void putU32(std::string* out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>(v >> (8 * i)));
-}
-uint32_t getU32(const std::string& s, size_t at) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(s[at + i]);
-    return v;
-}
-
 // The patch number of a file named "<N>.rar", or 0.
 uint32_t archiveNumber(const fs::path& file) {
     uint64_t n = 0;
@@ -43,20 +34,14 @@ bool replaceWith(const fs::path& target, const std::string& bytes) {
 
 }  // namespace
 
-std::string encodePatchList(const PatchListRecord& r) {
-    std::string out;
-    putU32(&out, r.latestPatch);
-    putU32(&out, r.launcherVersion);
-    putU32(&out, r.clientVersion);
-    return out;
+bool readPatchListBytes(const std::string& bytes, session::VersionRecord* record) {
+    return session::decodePatchList(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), record);
 }
 
-bool decodePatchList(const std::string& bytes, PatchListRecord* r) {
-    if (bytes.size() != 12) return false;
-    r->latestPatch = getU32(bytes, 0);
-    r->launcherVersion = getU32(bytes, 4);
-    r->clientVersion = getU32(bytes, 8);
-    return true;
+std::string patchListBytes(const session::VersionRecord& record) {
+    uint8_t out[session::PatchListSize];
+    session::encodePatchList(record, out);
+    return std::string(reinterpret_cast<const char*>(out), sizeof out);
 }
 
 int publish(const PublishRequest& q) {
@@ -65,11 +50,11 @@ int publish(const PublishRequest& q) {
     fs::create_directories(patch, ec);
     if (ec) return fail("cannot create " + patch.string() + ": " + ec.message());
 
-    PatchListRecord list;
+    session::VersionRecord list;
     fs::path listPath = patch / "patch.hpl";
     if (fs::exists(listPath, ec)) {
         std::string bytes;
-        if (!readFile(listPath, &bytes) || !decodePatchList(bytes, &list)) {
+        if (!readFile(listPath, &bytes) || !readPatchListBytes(bytes, &list)) {
             return fail(listPath.string() + " is not a 12-byte patch list; fix or remove it first");
         }
     }
@@ -137,7 +122,7 @@ int publish(const PublishRequest& q) {
     if (!numbers.empty()) list.latestPatch = *numbers.rbegin();
     if (q.hasLauncherVersion) list.launcherVersion = q.launcherVersion;
     if (q.hasClientVersion) list.clientVersion = q.clientVersion;
-    if (!replaceWith(listPath, encodePatchList(list))) return fail("cannot write " + listPath.string());
+    if (!replaceWith(listPath, patchListBytes(list))) return fail("cannot write " + listPath.string());
     std::printf("published %s: latest patch %u, launcher version %u, client version %u\n", patch.string().c_str(),
                 list.latestPatch, list.launcherVersion, list.clientVersion);
     return ExitOk;

@@ -5,16 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "launcher/session/version_record.h"
+
 namespace tools {
 
-// The 12 bytes of "patch.hpl": latest patch, launcher version, client version, little-endian.
-struct PatchListRecord {
-    uint32_t latestPatch = 0;
-    uint32_t launcherVersion = 0;
-    uint32_t clientVersion = 0;
-};
-std::string encodePatchList(const PatchListRecord& r);
-bool decodePatchList(const std::string& bytes, PatchListRecord* r);
+// "patch.hpl" is read and written with the launcher's own codec (launcher/session/version_record.h).
+bool readPatchListBytes(const std::string& bytes, session::VersionRecord* record);
+std::string patchListBytes(const session::VersionRecord& record);
 
 struct PublishRequest {
     std::string serverFolder;
