@@ -9,29 +9,13 @@
 #include <string>
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/windows_process.h"
 
 namespace {
 
-std::string binFolder() {
-    char path[MAX_PATH] = {};
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path, n);
-    return s.substr(0, s.find_last_of("\\/"));
-}
-
 // Runs OrvUpdate.exe from `folder` with `cwd` as its current directory; returns its exit code.
 int runUpdater(const std::string& folder, const std::string& cwd, const std::string& arguments = "") {
-    std::string command = "\"" + folder + "\\OrvUpdate.exe\"" + arguments;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, cwd.c_str(), &si, &pi)) return -99;
-    WaitForSingleObject(pi.hProcess, 30000);
-    DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    return static_cast<int>(code);
+    return runProcess("\"" + folder + "\\OrvUpdate.exe\"" + arguments, cwd, 30000);
 }
 
 // Waits for the started launcher to leave its mark in `cwd`.

@@ -9,30 +9,14 @@
 #include <string>
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/windows_process.h"
 #include "tests/vfs/store_builder.h"
 
 namespace {
 
-std::string binFolder() {
-    char path[MAX_PATH] = {};
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path, n);
-    return s.substr(0, s.find_last_of("\\/"));
-}
-
-// Runs the client in `dir` and returns its exit code (-1 when it could not be started).
+// Runs the client in `dir` and returns its exit code.
 int runClient(const std::string& dir, const std::string& arguments) {
-    std::string command = "\"" + binFolder() + "\\standin_client.exe\" " + arguments;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi)) return -1;
-    WaitForSingleObject(pi.hProcess, 60000);
-    DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    return static_cast<int>(code);
+    return runProcess("\"" + binFolder() + "\\standin_client.exe\" " + arguments, dir);
 }
 
 std::string hashLine(const std::string& path, const std::string& bytes) {
