@@ -1,0 +1,499 @@
+"""The launcher window under Xvfb: Talvora.exe (win64) in a Wine session, screenshots read pixel by
+pixel against the skin images the build drew, the mouse driven with xdotool.
+
+The patch server is held silent for the window's own scenarios (a socket that takes the
+connection and never answers), so the session sits in its first download: the frame keeps its
+start-up colour and shows no bars while the test works the mouse.
+"""
+
+import os
+import shutil
+import socket
+import struct
+import subprocess
+import time
+import unittest
+import urllib.parse
+import zlib
+
+import harness as h
+
+SKINS = os.path.join(h.build_dir(), "launcher", "window", "skins")
+NATIVE_BIN = os.path.join(h.source_dir(), "build", "native", "bin")
+OSTREL_PACK = os.path.join(NATIVE_BIN, "ostrel-pack")
+MKPATCH = os.path.join(NATIVE_BIN, "talvora-mkpatch")
+XDOTOOL = shutil.which("xdotool") or "/usr/bin/xdotool"
+
+W, H = 400, 300
+KEY = (236, 233, 216)
+START_COLOUR = (254, 255, 255)
+WAIT_START_COLOUR = (252, 237, 35)
+STATUS_RECT = (28, 209, 366, 227)  # right and bottom exclusive
+CLOSE = (364, 0, 36, 15)
+
+# --- Images -------------------------------------------------------------------------------------
+
+
+class Image:
+    """Rows of (r, g, b) tuples."""
+
+    def __init__(self, width, height, rows):
+        self.width, self.height, self.rows = width, height, rows
+
+    def at(self, x, y):
+        return self.rows[y][x]
+
+
+class RawImage:
+    """A PPM's pixels read in place: 8 or 16 bits per channel (the high byte is the 8-bit value)."""
+
+    def __init__(self, width, height, data, step):
+        self.width, self.height, self.data, self.step = width, height, data, step
+
+    def at(self, x, y):
+        i = (y * self.width + x) * 3 * self.step
+        s = self.step
+        return self.data[i], self.data[i + s], self.data[i + 2 * s]
+
+
+def read_ppm(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        if data[pos:pos + 1] == b"#":
+            pos = data.index(b"\n", pos)
+            continue
+        end = pos
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[pos:end])
+        pos = end
+    pos += 1
+    assert fields[0] == b"P6" and fields[3] in (b"255", b"65535"), fields
+    return RawImage(int(fields[1]), int(fields[2]), data[pos:], 1 if fields[3] == b"255" else 2)
+
+
+def read_png_rgba(path):
+    """A non-interlaced 8-bit RGBA PNG: (Image of RGB, rows of alpha)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    pos, idat, header = 8, b"", None
+    while pos < len(data):
+        length, tag = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if tag == b"IHDR":
+            header = struct.unpack(">IIBBBBB", body)
+        elif tag == b"IDAT":
+            idat += body
+        pos += 12 + length
+    w, hgt, depth, colour_type = header[:4]
+    assert depth == 8 and colour_type == 6, header
+    raw = zlib.decompress(idat)
+    stride, prev, rows, alpha = w * 4, bytearray(w * 4), [], []
+    for y in range(hgt):
+        kind = raw[y * (stride + 1)]
+        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - 4] if i >= 4 else 0
+            b = prev[i]
+            c = prev[i - 4] if i >= 4 else 0
+            if kind == 1:
+                line[i] = (line[i] + a) & 0xFF
+            elif kind == 2:
+                line[i] = (line[i] + b) & 0xFF
+            elif kind == 3:
+                line[i] = (line[i] + (a + b) // 2) & 0xFF
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 0xFF
+        rows.append([tuple(line[x * 4:x * 4 + 3]) for x in range(w)])
+        alpha.append([line[x * 4 + 3] for x in range(w)])
+        prev = line
+    return Image(w, hgt, rows), alpha
+
+
+def read_bmp(path):
+    """An uncompressed 8, 24 or 32-bit BMP: (Image, bits per pixel)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    offset = struct.unpack("<I", data[10:14])[0]
+    size, w, hgt, _, bits = struct.unpack("<IiiHH", data[14:30])
+    palette = [tuple(data[54 + i * 4:54 + i * 4 + 3][::-1]) for i in range(256)] if bits == 8 else None
+    stride = ((w * bits + 31) // 32) * 4
+    rows = []
+    for y in range(abs(hgt)):
+        src = y if hgt < 0 else abs(hgt) - 1 - y
+        line = data[offset + src * stride:offset + (src + 1) * stride]
+        if bits == 8:
+            rows.append([palette[line[x]] for x in range(w)])
+        else:
+            step = bits // 8
+            rows.append([tuple(line[x * step:x * step + 3][::-1]) for x in range(w)])
+    return Image(w, abs(hgt), rows), bits
+
+
+# --- Screen -------------------------------------------------------------------------------------
+
+
+def xdotool(display, *args):
+    return subprocess.run([XDOTOOL, *[str(a) for a in args]], env=dict(os.environ, DISPLAY=display.name),
+                          capture_output=True, timeout=30)
+
+
+def window_geometry(display):
+    """(left, top) of the launcher's X window, or None."""
+    found = xdotool(display, "search", "--name", "^Halcyra Online$")
+    for wid in found.stdout.split():
+        geo = xdotool(display, "getwindowgeometry", "--shell", wid.decode())
+        values = dict(line.split("=", 1) for line in geo.stdout.decode().split() if "=" in line)
+        if values.get("WIDTH") == "400" and values.get("HEIGHT") == "300":
+            return int(values["X"]), int(values["Y"])
+    return None
+
+
+class SilentServer:
+    """Takes connections on the patch server's port and never answers: the launcher's first
+    download waits. Runs in the test process; stop() closes the socket."""
+
+    def __init__(self):
+        self.port = urllib.parse.urlparse(h.patch_url()).port or 443
+        self.sock = None
+
+    def start(self):
+        if not h.port_is_free(self.port):
+            return h.failed("port %d is taken" % self.port)
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.sock.bind(("127.0.0.1", self.port))
+        self.sock.listen(16)
+        return h.OK
+
+    def stop(self):
+        if self.sock is not None:
+            self.sock.close()
+            self.sock = None
+
+
+class WindowTestCase(unittest.TestCase):
+    """One display and Wine session for a module; each test runs its own launcher."""
+
+    display = session = None
+    screen_size = (1024, 768)
+
+    @classmethod
+    def setUpClass(cls):
+        for path in (OSTREL_PACK, os.path.join(SKINS, "background.png"), h.bin_path("Talvora.exe")):
+            if not os.path.exists(path):
+                raise unittest.SkipTest("%s is missing: build the native and win64 presets first" % path)
+        cls.work = h.fresh_dir(h.work_dir("window") if not os.environ.get("TALVORA_E2E_WORK") else
+                               os.path.join(h.work_dir(), cls.__name__))
+        cls.display = h.Display("%dx%dx24" % cls.screen_size)
+        started = cls.display.start()
+        assert started, started
+        cls.session = h.WineSession(os.path.join(cls.work, "prefix"), display=cls.display)
+        opened = cls.session.open()
+        if not opened:
+            cls.display.stop()
+            raise AssertionError(opened)
+        cls.background, alpha = read_png_rgba(os.path.join(SKINS, "background.png"))
+        assert all(a == 255 for row in alpha for a in row), "the background must be opaque"
+        cls.close_looks = {look: read_bmp(os.path.join(SKINS, "skin_%d.bmp" % (110 + look)))[0] for look in (1, 2, 3)}
+        cls.download_bar = read_bmp(os.path.join(SKINS, "skin_104.bmp"))[0]
+        cls.patch_bar = read_bmp(os.path.join(SKINS, "skin_107.bmp"))[0]
+        cls.count = 0
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.close()
+        cls.display.stop()
+
+    def setUp(self):
+        type(self).count += 1
+        self.root = h.fresh_dir(os.path.join(self.work, "t%02d-%s" % (self.count, self._testMethodName)))
+        self.launcher = None
+        self.cleanups = []
+
+    def tearDown(self):
+        # A test that failed with the button held must not leave it down for the next one.
+        xdotool(self.display, "mouseup", 1)
+        if self.launcher is not None:
+            self.launcher.stop()
+        for stop in reversed(self.cleanups):
+            stop()
+
+    # --- The world ----------------------------------------------------------------------------
+
+    def make_install(self, version=10):
+        install = os.path.join(self.root, "install")
+        content = os.path.join(self.root, "content")
+        os.makedirs(os.path.join(content, "data"))
+        with open(os.path.join(content, "data", "a.txt"), "wb") as f:
+            f.write(b"alpha v%d" % version)
+        p = subprocess.run([OSTREL_PACK, "create", install, content, "--version", str(version)], capture_output=True)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        for name in ("Talvora.exe", "OstrelVFS.dll", "unrar.dll", "OrvUpdate.exe"):
+            if os.path.exists(h.bin_path(name)):
+                shutil.copy(h.bin_path(name), install)
+        if os.path.exists(h.bin_path("standin_client.exe")):
+            shutil.copy(h.bin_path("standin_client.exe"), os.path.join(install, "Orvant.exe"))
+        with open(os.path.join(install, "cver.v"), "wb") as f:
+            f.write(struct.pack("<II", 4, 5))
+        return install
+
+    def silent_server(self):
+        server = SilentServer()
+        started = server.start()
+        self.assertTrue(started, started)
+        self.cleanups.append(server.stop)
+
+    def start_launcher(self, install, pointer=(5, 5)):
+        xdotool(self.display, "mousemove", *pointer)
+        self.launcher = self.session.start(os.path.join(install, "Talvora.exe"), cwd=install)
+        self.assertIsNotNone(self.launcher)
+        self.origin = self.expected_origin()
+        frame = self.wait_for_frame(lambda f: self.background_matches(f, self.origin))
+        self.assertIsNotNone(frame, "the window did not show its background at %r" % (self.origin,))
+        return frame
+
+    def expected_origin(self):
+        return self.screen_size[0] // 2 - 200, self.screen_size[1] // 2 - 150
+
+    # --- Frames -------------------------------------------------------------------------------
+
+    def shot(self, name):
+        path = os.path.join(self.root, "%s.ppm" % name)
+        taken = self.display.screenshot(path)
+        self.assertTrue(taken, taken)
+        return read_ppm(path)
+
+    def wait_for_frame(self, accept, timeout=30.0, name="frame"):
+        deadline, n = time.monotonic() + timeout, 0
+        while time.monotonic() < deadline:
+            n += 1
+            frame = self.shot("%s-%03d" % (name, n))
+            if accept(frame):
+                return frame
+            self.assertTrue(self.launcher.running(), "launcher ended: %r" % self.launcher.result())
+            time.sleep(0.1)
+        return None
+
+    def window_pixel(self, frame, x, y, origin=None):
+        ox, oy = origin or self.origin
+        return frame.at(ox + x, oy + y)
+
+    def expected_pixel(self, x, y, look=1, download=None, patch=None):
+        """The frame the paint composes outside the status line: background, close button from
+        its image's second row, bars of the given widths."""
+        cx, cy, cw, ch = CLOSE
+        if cx <= x < cx + cw and cy <= y < cy + ch - 1:
+            return self.close_looks[look].at(x - cx, y - cy + 1)
+        for width, top, image in ((download, 234, self.download_bar), (patch, 259, self.patch_bar)):
+            if width is not None and 27 <= x < 27 + width and top <= y < top + 15:
+                return image.at(x - 27, y - top)
+        return self.background.at(x, y)
+
+    def mismatches(self, frame, origin=None, step=1, **state):
+        """Window pixels (outside the status line) that differ from the expected frame."""
+        wrong = []
+        for y in range(0, H, step):
+            for x in range(0, W, step):
+                if STATUS_RECT[0] <= x < STATUS_RECT[2] and STATUS_RECT[1] <= y < STATUS_RECT[3]:
+                    continue
+                if self.expected_pixel(x, y, **state) == KEY:
+                    continue  # a hole: checked by its own test
+                got = self.window_pixel(frame, x, y, origin)
+                if got != self.expected_pixel(x, y, **state):
+                    wrong.append((x, y, got, self.expected_pixel(x, y, **state)))
+        return wrong
+
+    def background_matches(self, frame, origin):
+        ox, oy = origin
+        if ox + W > frame.width or oy + H > frame.height or ox < 0 or oy < 0:
+            return False
+        return not self.mismatches(frame, origin, step=7, look=self.look_now(frame, origin))
+
+    def look_now(self, frame, origin):
+        return self.close_look(frame, origin) or 1
+
+    def close_look(self, frame, origin=None):
+        """1, 2 or 3 when the close button's pixels are exactly that look's image, else None."""
+        for look, image in self.close_looks.items():
+            if all(self.window_pixel(frame, 364 + x, y, origin) == image.at(x, y + 1) for x in range(36)
+                   for y in range(14) if image.at(x, y + 1) != KEY):
+                return look
+        return None
+
+    def status_pixels(self, frame, colour):
+        """How many pixels of the status line have exactly `colour`."""
+        x0, y0, x1, y1 = STATUS_RECT
+        return sum(1 for y in range(y0, y1) for x in range(x0, x1) if self.window_pixel(frame, x, y) == colour)
+
+    def status_text_columns(self, frame, colour):
+        x0, y0, x1, y1 = STATUS_RECT
+        return [x for x in range(x0, x1) if any(self.window_pixel(frame, x, y) == colour for y in range(y0, y1))]
+
+    def bar_width(self, frame, top, image):
+        """Columns from x 27 on whose 15 rows are exactly the bar image's."""
+        width = 0
+        while width < 342 and all(self.window_pixel(frame, 27 + width, top + r) == image.at(width, r)
+                                  for r in range(15)):
+            width += 1
+        return width
+
+
+class WindowFrames(WindowTestCase):
+    def test_first_frame_centred_with_start_colour_and_no_bars(self):
+        install = self.make_install()
+        self.silent_server()
+        frame = self.start_launcher(install)
+        self.assertEqual(window_geometry(self.display), self.expected_origin())
+        time.sleep(1.0)
+        frame = self.shot("settled")
+        self.assertEqual(self.mismatches(frame), [])
+        self.assertEqual(self.bar_width(frame, 234, self.download_bar), 0)
+        self.assertEqual(self.bar_width(frame, 259, self.patch_bar), 0)
+        self.assertGreaterEqual(self.status_pixels(frame, START_COLOUR), 20)
+        columns = self.status_text_columns(frame, START_COLOUR)
+        # Centred: the line reaches well into both halves of the status box (around x 197).
+        self.assertLess(columns[0], 197 - 40, columns)
+        self.assertGreater(columns[-1], 197 + 40, columns)
+        self.assertLess(abs((197 - columns[0]) - (columns[-1] - 197)), 30, columns)
+        self.assertEqual(self.close_look(frame), 1)
+        self.assertTrue(self.launcher.running())
+
+    def test_key_colour_is_a_hole(self):
+        before = self.shot("root")
+        install = self.make_install()
+        self.silent_server()
+        frame = self.start_launcher(install)
+        holes = [(x, y) for y in range(H) for x in range(W) if self.background.at(x, y) == KEY]
+        self.assertGreater(len(holes), 20)
+        ox, oy = self.origin
+        for x, y in holes:
+            self.assertEqual(frame.at(ox + x, oy + y), before.at(ox + x, oy + y), (x, y))
+        # Right beside each corner the window is opaque: the frame's own pixels.
+        for x, y in ((9, 0), (0, 9), (390, 299), (399, 290)):
+            self.assertEqual(self.window_pixel(frame, x, y), self.background.at(x, y))
+            self.assertNotEqual(self.background.at(x, y), before.at(ox + x, oy + y))
+
+
+
+class WindowOnAWideScreen(WindowTestCase):
+    screen_size = (1366, 768)
+
+    def test_window_centred(self):
+        install = self.make_install()
+        self.silent_server()
+        frame = self.start_launcher(install)
+        self.assertEqual(self.expected_origin(), (483, 234))
+        self.assertEqual(window_geometry(self.display), (483, 234))
+        self.assertEqual(self.mismatches(frame, step=3), [])
+
+
+class WindowMouse(WindowTestCase):
+    def button_point(self, x=380, y=7):
+        return self.origin[0] + x, self.origin[1] + y
+
+    def wait_for_look(self, look, name):
+        frame = self.wait_for_frame(lambda f: self.close_look(f) == look, timeout=10, name=name)
+        self.assertIsNotNone(frame, "the close button never showed look %d; last: %r" % (
+            look, self.close_look(self.shot(name + "-last"))))
+        return frame
+
+    def ends_with_zero(self):
+        rc = self.launcher.wait(15)
+        self.assertEqual(rc, 0, "launcher: %r" % self.launcher.result())
+
+    def test_hover_then_press_then_release_ends_the_launcher(self):
+        install = self.make_install()
+        self.silent_server()
+        self.start_launcher(install)
+        self.assertEqual(self.close_look(self.shot("start")), 1)
+        xdotool(self.display, "mousemove", *self.button_point())
+        frame = self.wait_for_look(2, "hover")
+        self.assertEqual(self.mismatches(frame, look=2), [])
+        xdotool(self.display, "mousedown", 1)
+        frame = self.wait_for_look(3, "pressed")
+        self.assertEqual(self.mismatches(frame, look=3), [])
+        xdotool(self.display, "mouseup", 1)
+        self.ends_with_zero()
+
+    def post(self, kind, x, y):
+        ran = self.session.run(h.bin_path("post_mouse.exe"), [kind, x, y], timeout=30)
+        self.assertEqual(ran.returncode, 0, ran)
+
+    def test_press_before_any_move_keeps_the_normal_look_and_release_ends(self):
+        install = self.make_install()
+        self.silent_server()
+        # The pointer stays off the window: no move ever reaches it. Under X a pointer cannot get
+        # over a window without a motion event, so the press and release are posted messages.
+        self.start_launcher(install)
+        self.assertEqual(self.close_look(self.shot("before")), 1)
+        self.post("down", 380, 7)
+        time.sleep(1.0)
+        frame = self.shot("after-press")
+        self.assertEqual(self.mismatches(frame, look=1), [])
+        self.assertTrue(self.launcher.running())
+        self.post("up", 380, 7)
+        self.ends_with_zero()
+
+    def test_button_held_over_the_close_button_presses_and_leaving_restores(self):
+        install = self.make_install()
+        self.silent_server()
+        self.start_launcher(install)
+        xdotool(self.display, "mousemove", *self.button_point())
+        self.wait_for_look(2, "hover")
+        xdotool(self.display, "mousedown", 1)
+        self.wait_for_look(3, "pressed")
+        # Moves with the left button alone down keep the pressed look on the button ...
+        xdotool(self.display, "mousemove", *self.button_point(366, 2))
+        self.wait_for_look(3, "held-move")
+        # ... the look is normal again on the first move off it ...
+        xdotool(self.display, "mousemove", *self.button_point(300, 100))
+        self.wait_for_look(1, "held-off")
+        # ... and pressed, not hovered, when the held button comes back onto it.
+        xdotool(self.display, "mousemove", *self.button_point(398, 13))
+        self.wait_for_look(3, "held-back")
+        xdotool(self.display, "mousemove", *self.button_point(250, 120))
+        self.wait_for_look(1, "held-off-again")
+        xdotool(self.display, "mouseup", 1)
+        time.sleep(1.0)
+        self.assertTrue(self.launcher.running(), "a release off the button ended the launcher")
+        xdotool(self.display, "mousemove", *self.button_point(399, 14))
+        self.wait_for_look(2, "hover-corner")
+        xdotool(self.display, "mousemove", *self.button_point(399, 15))
+        self.wait_for_look(1, "below-button")
+        self.assertTrue(self.launcher.running())
+
+    def test_press_on_the_body_drags_the_window(self):
+        install = self.make_install()
+        self.silent_server()
+        self.start_launcher(install)
+        ox, oy = self.origin
+        xdotool(self.display, "mousemove", ox + 120, oy + 100)
+        time.sleep(0.3)
+        xdotool(self.display, "mousedown", 1)
+        time.sleep(0.3)
+        for step in range(1, 9):
+            xdotool(self.display, "mousemove", ox + 120 + 10 * step, oy + 100 + 6 * step)
+            time.sleep(0.15)
+        xdotool(self.display, "mouseup", 1)
+        moved = (ox + 80, oy + 48)
+        deadline = time.monotonic() + 10
+        while window_geometry(self.display) != moved and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(window_geometry(self.display), moved)
+        xdotool(self.display, "mousemove", 5, 5)
+        frame = self.wait_for_frame(lambda f: self.background_matches(f, moved), timeout=10, name="moved")
+        self.assertIsNotNone(frame)
+        self.assertEqual(self.mismatches(frame, origin=moved, step=2), [])
+        self.assertTrue(self.launcher.running())
+
+
+if __name__ == "__main__":
+    unittest.main()
