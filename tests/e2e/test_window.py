@@ -7,6 +7,7 @@ start-up colour and shows no bars while the test works the mouse.
 """
 
 import os
+import random
 import shutil
 import socket
 import struct
@@ -17,6 +18,7 @@ import urllib.parse
 import zlib
 
 import harness as h
+import test_launcher as tl
 
 SKINS = os.path.join(h.build_dir(), "launcher", "window", "skins")
 NATIVE_BIN = os.path.join(h.source_dir(), "build", "native", "bin")
@@ -493,6 +495,158 @@ class WindowMouse(WindowTestCase):
         self.assertIsNotNone(frame)
         self.assertEqual(self.mismatches(frame, origin=moved, step=2), [])
         self.assertTrue(self.launcher.running())
+
+
+
+class WindowDuringPatches(WindowTestCase):
+    """Real patch runs against nginx: the last frame before the game starts, the bars during a
+    rate-limited download, and a window closed in the middle of a patch."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not os.path.exists(MKPATCH):
+            raise unittest.SkipTest("%s is missing: build the native preset first" % MKPATCH)
+        super().setUpClass()
+        cls.pki = h.TestPki(os.path.join(cls.work, "pki"))
+        made = cls.pki.make()
+        trusted = cls.session.trust_ca(cls.pki.ca_cert) if made else made
+        if not trusted:
+            cls.tearDownClass()
+            raise AssertionError(trusted)
+
+    def make_game_install(self):
+        install = self.make_install()
+        content = os.path.join(self.root, "content")
+        for path, data in tl.BASE_FILES.items():
+            tl.write(os.path.join(content, path), data)
+        shutil.rmtree(install)
+        tl.tool(OSTREL_PACK, "create", install, content, "--version", 10)
+        for name in ("Talvora.exe", "OstrelVFS.dll", "unrar.dll", "OrvUpdate.exe"):
+            shutil.copy(h.bin_path(name), install)
+        shutil.copy(h.bin_path("standin_client.exe"), os.path.join(install, "Orvant.exe"))
+        tl.write(os.path.join(install, "cver.v"), tl.le32(4, 5))
+        tl.write(os.path.join(install, "standin.paths"), b"data/a.txt\ndata/maps/m.bin\ndata/new.txt\n")
+        return install
+
+    def build_patch(self, number, pack):
+        change = os.path.join(self.root, "change%d" % number)
+        for path, data in pack.items():
+            tl.write(os.path.join(change, "pack", path), data)
+        out = os.path.join(self.root, "out")
+        tl.tool(MKPATCH, "build", number, change, out)
+        return os.path.join(out, "%d.rar" % number)
+
+    def serve(self, server_dir, limit_rate=None):
+        server = h.PatchServer(os.path.join(server_dir, "patch"), os.path.join(self.root, "nginx"),
+                               self.pki.server_cert, self.pki.server_key, limit_rate=limit_rate)
+        started = server.start()
+        self.assertTrue(started, started)
+        self.cleanups.append(server.stop)
+        return server
+
+    def watch_boxes(self, name):
+        boxes = h.BoxWatch(self.session, os.path.join(self.root, name))
+        started = boxes.start()
+        self.assertTrue(started, started)
+        self.cleanups.append(boxes.stop)
+        return boxes
+
+    def store_version(self, install):
+        return int.from_bytes(tl.read(os.path.join(install, "data.idx"))[:4], "little")
+
+    def verify_store(self, install):
+        p = subprocess.run([OSTREL_PACK, "verify", os.path.join(install, "data.idx")], capture_output=True,
+                           timeout=60)
+        self.assertEqual(p.returncode, 0, p.stdout + p.stderr)
+
+    def stored(self, install, path):
+        p = subprocess.run([OSTREL_PACK, "cat", os.path.join(install, "data.idx"), path], capture_output=True,
+                           timeout=60)
+        return p.stdout if p.returncode == 0 else None
+
+    def wait_for_game(self, install):
+        rc = self.launcher.wait(90)
+        self.assertEqual(rc, 0, "launcher: %r" % self.launcher.result())
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            report = tl.read(os.path.join(install, "standin-report.txt"))
+            if report and b"store" in report:
+                return report.decode()
+            time.sleep(0.1)
+        self.fail("the stand-in client did not report")
+
+    def test_last_frame_before_the_game_starts(self):
+        install = self.make_game_install()
+        server_dir = os.path.join(self.root, "server")
+        tl.tool(MKPATCH, "publish", server_dir, self.build_patch(11, {"data/a.txt": b"alpha v11"}))
+        self.serve(server_dir)
+        self.watch_boxes("boxes.txt")
+        self.start_launcher(install)
+        frame = self.wait_for_frame(lambda f: self.status_pixels(f, WAIT_START_COLOUR) >= 20, timeout=60,
+                                    name="waiting")
+        self.assertIsNotNone(frame, "no frame in the game start's colour")
+        self.assertEqual(self.status_pixels(frame, START_COLOUR), 0)
+        self.assertEqual(self.bar_width(frame, 259, self.patch_bar), 342)
+        self.assertEqual(self.bar_width(frame, 234, self.download_bar), 342)
+        self.assertEqual(self.mismatches(frame, download=342, patch=342), [])
+        report = self.wait_for_game(install)
+        self.assertIn(tl.report_line("data/a.txt", b"alpha v11"), report)
+
+    def test_closing_in_the_middle_of_a_patch_keeps_the_store(self):
+        install = self.make_game_install()
+        server_dir = os.path.join(self.root, "server")
+        big = random.Random(12).randbytes(1500000)
+        eleven = self.build_patch(11, {"data/a.txt": b"alpha v11"})
+        twelve = self.build_patch(12, {"data/new.txt": b"new in 12", "data/big.bin": big})
+        tl.tool(MKPATCH, "publish", server_dir, eleven, twelve)
+        server = self.serve(server_dir, limit_rate={"12.rar": "60k"})
+        boxes = self.watch_boxes("boxes-1.txt")
+        self.start_launcher(install)
+
+        # Patch 11 is in; 12 comes in slowly: the lower bar shows one patch of two, the upper one
+        # a share of 12.rar that grows, always a whole percentage of its 342 pixels.
+        shares = {p * 342 // 100 for p in range(101)}
+        widths = []
+
+        def downloading_twelve(f):
+            width = self.bar_width(f, 234, self.download_bar)
+            if self.bar_width(f, 259, self.patch_bar) == 171 and 0 < width < 342:
+                widths.append(width)
+            return len(widths) >= 3 and widths[-1] > widths[0]
+
+        frame = self.wait_for_frame(downloading_twelve, timeout=90, name="downloading")
+        self.assertIsNotNone(frame, "no frame during 12.rar's download: widths %r" % widths)
+        for width in widths:
+            self.assertIn(width, shares)
+        self.assertEqual(self.mismatches(frame, download=widths[-1], patch=171), [])
+        self.assertEqual(self.store_version(install), 11)
+
+        xdotool(self.display, "mousemove", self.origin[0] + 380, self.origin[1] + 7)
+        self.wait_for_frame(lambda f: self.close_look(f) == 2, timeout=10, name="hover")
+        xdotool(self.display, "click", 1)
+        rc = self.launcher.wait(15)
+        self.assertEqual(rc, 0, "launcher: %r" % self.launcher.result())
+        self.assertIn("/patch/12.rar", server.requests()[-1])
+        self.assertEqual(boxes.boxes(), [])
+
+        # The store is whole, at the last patch it finished.
+        self.verify_store(install)
+        self.assertEqual(self.store_version(install), 11)
+        self.assertEqual(self.stored(install, "data/a.txt"), b"alpha v11")
+        self.assertIsNone(self.stored(install, "data/new.txt"))
+        self.assertIsNone(tl.read(os.path.join(install, "standin-report.txt")))
+
+        # The next run takes the update up again and completes it.
+        server.stop()
+        self.serve(server_dir)
+        self.watch_boxes("boxes-2.txt")
+        self.start_launcher(install)
+        report = self.wait_for_game(install)
+        self.verify_store(install)
+        self.assertEqual(self.store_version(install), 12)
+        self.assertIn(tl.report_line("data/new.txt", b"new in 12"), report)
+        self.assertIn(tl.report_line("data/a.txt", b"alpha v11"), report)
+        self.assertEqual(self.stored(install, "data/big.bin"), big)
 
 
 if __name__ == "__main__":
