@@ -181,6 +181,101 @@ class SilentServer:
             self.sock = None
 
 
+def pe_resources(path):
+    """{(type, id, language): bytes} of a PE file's resources; types and ids are numbers or names."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pe = struct.unpack("<I", data[0x3C:0x40])[0]
+    sections, optional_size = struct.unpack("<H", data[pe + 6:pe + 8])[0], struct.unpack("<H", data[pe + 20:pe + 22])[0]
+    optional = pe + 24
+    directories = optional + (112 if struct.unpack("<H", data[optional:optional + 2])[0] == 0x20B else 96)
+    root_rva = struct.unpack("<I", data[directories + 16:directories + 20])[0]
+    table = optional + optional_size
+    spans = [struct.unpack("<IIII", data[table + i * 40 + 8:table + i * 40 + 24]) for i in range(sections)]
+
+    def at(rva):
+        for size, address, raw_size, raw in spans:
+            if address <= rva < address + max(size, raw_size):
+                return raw + rva - address
+        raise ValueError("rva %x outside the sections" % rva)
+
+    base = at(root_rva)
+
+    def entries(offset):
+        named, numbered = struct.unpack("<HH", data[base + offset + 12:base + offset + 16])
+        for i in range(named + numbered):
+            name, target = struct.unpack("<II", data[base + offset + 16 + i * 8:base + offset + 24 + i * 8])
+            if name & 0x80000000:
+                length = struct.unpack("<H", data[base + (name & 0x7FFFFFFF):base + (name & 0x7FFFFFFF) + 2])[0]
+                start = base + (name & 0x7FFFFFFF) + 2
+                name = data[start:start + 2 * length].decode("utf-16-le")
+            yield name, target
+
+    found = {}
+    for kind, t in entries(0):
+        for ident, i in entries(t & 0x7FFFFFFF):
+            for language, leaf in entries(i & 0x7FFFFFFF):
+                rva, size = struct.unpack("<II", data[base + leaf:base + leaf + 8])
+                found[(kind, ident, language)] = data[at(rva):at(rva) + size]
+    return found
+
+
+RT_BITMAP, RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 2, 3, 14, 16, 24
+ENGLISH_US = 1033
+# Bitmap id: (width, height, bits per pixel).
+BITMAPS = {101: (400, 300, 8), 102: (84, 49, 24), 103: (365, 31, 8), 104: (342, 15, 8), 105: (393, 15, 32),
+           106: (342, 15, 8), 107: (342, 15, 8), 108: (84, 49, 24), 109: (84, 49, 24), 110: (84, 49, 24),
+           111: (36, 15, 24), 112: (36, 15, 24), 113: (36, 15, 24), 114: (115, 25, 24), 115: (115, 25, 24),
+           116: (54, 22, 24), 117: (54, 22, 24), 118: (50, 19, 24), 119: (50, 19, 24), 120: (50, 19, 24),
+           121: (50, 19, 24), 122: (56, 19, 24), 123: (56, 19, 24)}
+
+
+class LauncherResources(unittest.TestCase):
+    """The skin set as Talvora.exe carries it, read from the program file itself."""
+
+    @classmethod
+    def setUpClass(cls):
+        exe = h.bin_path("Talvora.exe")
+        if not os.path.exists(exe):
+            raise unittest.SkipTest("%s is missing" % exe)
+        cls.resources = pe_resources(exe)
+
+    def test_background_png(self):
+        png = self.resources.get(("PNG", 101, ENGLISH_US))
+        self.assertIsNotNone(png, sorted(k for k in self.resources if k[0] == "PNG"))
+        self.assertEqual(png[:8], b"\x89PNG\r\n\x1a\n")
+        self.assertEqual(struct.unpack(">IIBB", png[16:26]), (400, 300, 8, 6))
+        with open(os.path.join(SKINS, "background.png"), "rb") as f:
+            self.assertEqual(png, f.read())
+        self.assertEqual([k for k in self.resources if k[0] == "PNG"], [("PNG", 101, ENGLISH_US)])
+
+    def test_bitmaps_have_the_sizes_and_formats_of_the_set(self):
+        ids = sorted(k[1] for k in self.resources if k[0] == RT_BITMAP)
+        self.assertEqual(ids, sorted(BITMAPS))
+        for ident, (width, height, bits) in BITMAPS.items():
+            data = self.resources.get((RT_BITMAP, ident, ENGLISH_US))
+            self.assertIsNotNone(data, ident)
+            size, w, hgt, planes, bpp, compression = struct.unpack("<IiiHHI", data[:20])
+            self.assertEqual((size, w, abs(hgt), planes, bpp, compression), (40, width, height, 1, bits, 0), ident)
+        self.assertEqual(self.resources[(RT_BITMAP, 106, ENGLISH_US)], self.resources[(RT_BITMAP, 107, ENGLISH_US)])
+
+    def test_icon_group_version_and_manifest(self):
+        group = self.resources.get((RT_GROUP_ICON, 150, ENGLISH_US))
+        self.assertIsNotNone(group)
+        count = struct.unpack("<H", group[4:6])[0]
+        images = set()
+        for i in range(count):
+            w, hgt, _, _, _, bits, size, ident = struct.unpack("<BBBBHHIH", group[6 + i * 14:20 + i * 14])
+            images.add((w, hgt, bits))
+            self.assertIn((RT_ICON, ident, ENGLISH_US), self.resources)
+        self.assertEqual(images, {(s, s, b) for s in (16, 32, 48) for b in (4, 8, 32)})
+        version = self.resources.get((RT_VERSION, 1, ENGLISH_US))
+        self.assertIsNotNone(version)
+        self.assertIn("VS_VERSION_INFO".encode("utf-16-le"), version)
+        self.assertIn("Halcyra Online".encode("utf-16-le"), version)
+        self.assertTrue(any(k[0] == RT_MANIFEST for k in self.resources))
+
+
 class WindowTestCase(unittest.TestCase):
     """One display and Wine session for a module; each test runs its own launcher."""
 
