@@ -479,6 +479,17 @@ class WindowFrames(WindowTestCase):
             self.assertNotEqual(self.background.at(x, y), before.at(ox + x, oy + y))
 
 
+    def test_a_close_request_ends_the_launcher_as_the_button_does(self):
+        install = self.make_install()
+        self.silent_server()
+        self.start_launcher(install)
+        xdotool(self.display, "mousemove", self.origin[0] + 150, self.origin[1] + 120)
+        time.sleep(0.5)
+        xdotool(self.display, "key", "alt+F4")
+        rc = self.launcher.wait(15)
+        self.assertEqual(rc, 0, "launcher: %r" % self.launcher.result())
+        self.assertIsNone(window_geometry(self.display))
+
 
 class WindowOnAWideScreen(WindowTestCase):
     screen_size = (1366, 768)
