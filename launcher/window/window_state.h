@@ -13,8 +13,9 @@ constexpr int FirstSkinId = 101;
 extern HINSTANCE instance;
 extern HDC backBuffer;
 extern HDC skinSlots[SkinSlotCount];
-// What each slot holds: the size of its image (0 x 0 when it has none) and whether the image
-// carries its own per-pixel alpha (a 32-bit section); images without one are drawn opaque.
+// What each slot holds: the size of its image (0 x 0 when it has none) and whether the image is a
+// 32-bit section whose alpha a blend can use (the PNG slots, made opaque by the loader); the device
+// bitmaps of the bitmap resources have no alpha channel and are drawn opaque.
 struct SkinImage {
     int width = 0;
     int height = 0;
