@@ -226,12 +226,7 @@ def draw_background():
     frame_rect(img, 14, 196, 385, 289, BRONZE_DIM)
     for x in range(15, 385):
         img[197][x] = mix(BRONZE, BRONZE_DIM, abs(x - 200) / 185.0)
-    for x0, x1 in ((14, 385),):
-        for dx in range(6):  # ornaments: small diamonds on the panel's corners
-            for cx in (x0 + 10, x1 - 10):
-                for cy in (201, 284):
-                    for ddx in range(-dx, dx + 1):
-                        pass
+    # Small bronze diamonds on the panel's corners.
     for cx in (22, 377):
         for cy in (204, 281):
             for dy in range(-3, 4):
