@@ -1,5 +1,5 @@
-// ostrel-pack list, cat and extract. Listing decodes the index as it is; cat and extract read files
-// through the library's own reading code, as the game does.
+// ostrel-pack list, cat and extract. `list` decodes data.idx directly; `cat` and `extract` go
+// through OstrelVFS's exports, so they read exactly the bytes the game client gets.
 #include <cstdio>
 #include <map>
 
@@ -32,8 +32,8 @@ bool loadIndex(const std::string& indexPath, packformat::StoreIndex* index, std:
     return true;
 }
 
-// The library opens packs by their names relative to the current directory: work from the index's
-// folder, as the game does from its own.
+// Pack names in data.idx are relative to the current directory, so the store is opened from the
+// folder that holds the index.
 struct OpenedStore {
     explicit OpenedStore(const std::string& indexPath)
         : folder(fs::absolute(indexPath).parent_path()), in(folder) {
