@@ -147,6 +147,13 @@ bool writeFile(const fs::path& path, const std::string& bytes) {
     return !out.fail();
 }
 
+bool sameContent(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    if (fs::file_size(a, ec) != fs::file_size(b, ec) || ec) return false;
+    std::string x, y;
+    return readFile(a, &x) && readFile(b, &y) && x == y;
+}
+
 ScratchFolder::ScratchFolder(const std::string& tag) {
     std::random_device rd;
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();

@@ -68,6 +68,8 @@ bool loadNames(const std::string& source, std::vector<std::string>* out, std::st
 
 bool readFile(const std::filesystem::path& path, std::string* out);
 bool writeFile(const std::filesystem::path& path, const std::string& bytes);
+// True when both files can be read and hold the same bytes.
+bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // A scratch folder removed on destruction.
 class ScratchFolder {

@@ -23,13 +23,6 @@ std::map<std::string, ContentFile> byPath(const std::vector<ContentFile>& files)
     return m;
 }
 
-bool sameBytes(const fs::path& a, const fs::path& b) {
-    std::error_code ec;
-    if (fs::file_size(a, ec) != fs::file_size(b, ec)) return false;
-    std::string x, y;
-    return readFile(a, &x) && readFile(b, &y) && x == y;
-}
-
 bool diffPart(const fs::path& oldFolder, const fs::path& newFolder, std::vector<ContentFile>* changed,
               std::vector<std::string>* gone, std::string* why) {
     std::vector<ContentFile> before, after;
@@ -37,7 +30,7 @@ bool diffPart(const fs::path& oldFolder, const fs::path& newFolder, std::vector<
     auto old = byPath(before);
     for (const ContentFile& f : after) {
         auto it = old.find(f.storePath);
-        if (it == old.end() || !sameBytes(it->second.diskPath, f.diskPath)) changed->push_back(f);
+        if (it == old.end() || !sameContent(it->second.diskPath, f.diskPath)) changed->push_back(f);
     }
     auto now = byPath(after);
     for (const ContentFile& f : before) {

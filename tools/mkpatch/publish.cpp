@@ -17,11 +17,6 @@ uint32_t archiveNumber(const fs::path& file) {
     return static_cast<uint32_t>(n);
 }
 
-bool sameFile(const fs::path& a, const fs::path& b) {
-    std::string x, y;
-    return readFile(a, &x) && readFile(b, &y) && x == y;
-}
-
 // Writes beside the target and renames over it, so a client never fetches half a file.
 bool replaceWith(const fs::path& target, const std::string& bytes) {
     fs::path temp = target;
@@ -65,7 +60,7 @@ int publish(const PublishRequest& q) {
         if (!archiveNumber(source.filename())) return fail(a + ": archives are named <N>.rar, N from 1 to 65535");
         if (!fs::is_regular_file(source, ec)) return fail(a + ": no such file");
         fs::path target = patch / source.filename();
-        if (fs::exists(target, ec) && !sameFile(source, target)) {
+        if (fs::exists(target, ec) && !sameContent(source, target)) {
             return fail(target.string() + " is published already with other content; players may have applied it. "
                         "Publish the change under a new number.");
         }
