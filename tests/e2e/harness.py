@@ -72,6 +72,18 @@ def build_dir():
     return os.environ.get("TALVORA_BUILD_DIR") or os.path.join(source_dir(), "build", "win64")
 
 
+def builds_32bit(build=None):
+    """True for the i686 build, whose programs run under Wine's emulated 32-bit half."""
+    return os.path.basename(cache_value("CMAKE_TOOLCHAIN_FILE", build) or "") == "toolchain-mingw-i686.cmake"
+
+
+def cached_prefix(build=None):
+    """The cached Wine prefix that setup made for the build's programs: one with a 32-bit half
+    (scripts/setup-i386) for the i686 build, the plain 64-bit one otherwise."""
+    name = "wineprefix32" if builds_32bit(build) else "wineprefix"
+    return os.path.join(source_dir(), "build", "deps", name)
+
+
 def bin_path(name, build=None):
     return os.path.join(build or build_dir(), "bin", name)
 
@@ -114,7 +126,10 @@ def patch_url(build=None):
 
 
 def port_is_free(port, host="127.0.0.1"):
+    """Whether a server could listen on the port now. Like nginx, with SO_REUSEADDR: connections of
+    an earlier run still in TIME_WAIT do not hold the port, a listener does."""
     s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     try:
         s.bind((host, port))
         return True
@@ -248,6 +263,7 @@ def certificate_blob(ca_cert):
 
 
 ROOT_STORE = r"HKEY_LOCAL_MACHINE\Software\Microsoft\SystemCertificates\Root\Certificates"
+ROOT_STORE_32 = r"HKEY_LOCAL_MACHINE\Software\Wow6432Node\Microsoft\SystemCertificates\Root\Certificates"
 
 
 def trust_ca(prefix, ca_cert, env=None):
@@ -270,7 +286,10 @@ def trust_ca(prefix, ca_cert, env=None):
     lines.append(line)
     reg = os.path.join(os.path.dirname(os.path.abspath(ca_cert)), "trust-%s.reg" % thumb)
     with open(reg, "w", newline="\r\n") as f:
-        f.write("REGEDIT4\n\n[%s\\%s]\n%s\n\n" % (ROOT_STORE, thumb, "\n".join(lines)))
+        f.write("REGEDIT4\n\n")
+        # The 64-bit view and the view 32-bit programs get in a prefix with a 32-bit half.
+        for store in (ROOT_STORE, ROOT_STORE_32):
+            f.write("[%s\\%s]\n%s\n\n" % (store, thumb, "\n".join(lines)))
     run_env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
     run_env.update(env or {})
     try:
@@ -610,7 +629,7 @@ class WineSession:
     def __init__(self, prefix, display=None, cached=None):
         self.prefix = os.path.abspath(prefix)
         self.display = display  # a Display, a ":N" text, or None
-        self.cached = cached or os.path.join(source_dir(), "build", "deps", "wineprefix")
+        self.cached = cached or cached_prefix()
         self.logs = self.prefix + ".logs"
         self.server = None
         self.programs = []
