@@ -1,4 +1,6 @@
-"""End-to-end harness: the real Windows programs under wine64 against a real nginx over HTTPS.
+"""End-to-end harness: the real Windows programs under Wine against a real nginx over HTTPS. The
+win64 build's run under wine64; the i686 build's under Wine's 32-bit half, which this 64-bit-only
+kernel runs through qemu user emulation (skip_unless_programs_run says when it cannot).
 
 Pieces, each started and stopped by the test that uses it; everything a piece starts it ends again
 by the process id it got, never by name:
@@ -15,7 +17,8 @@ by the process id it got, never by name:
   BoxWatch(session, record)         boxwatch.exe in the background; boxes() reads what it answered
 
 Operations that can fail return an `Outcome` (true when it worked, `.error` says why not) or a
-result object; they do not raise. Python standard library only.
+result object; they do not raise (skip_unless_programs_run raises unittest.SkipTest). Python
+standard library only.
 """
 
 import hashlib
@@ -29,6 +32,7 @@ import struct
 import subprocess
 import threading
 import time
+import unittest
 import urllib.parse
 
 WINE64 = "/usr/lib/wine/wine64"
@@ -82,6 +86,63 @@ def cached_prefix(build=None):
     (scripts/setup-i386) for the i686 build, the plain 64-bit one otherwise."""
     name = "wineprefix32" if builds_32bit(build) else "wineprefix"
     return os.path.join(source_dir(), "build", "deps", name)
+
+
+WINE32 = "/usr/lib/wine/wine"
+
+
+def why_programs_cannot_run(build=None):
+    """None when the build's Windows programs can run on this machine; otherwise the reason. The
+    64-bit ones always can; the i686 ones need what scripts/setup-i386 sets up where it may (qemu
+    user emulation of Wine's 32-bit half), and it writes why not to build/deps/i386-status."""
+    if not builds_32bit(build):
+        return None
+    deps = os.path.join(source_dir(), "build", "deps")
+    status_file = os.path.join(deps, "i386-status")
+    try:
+        with open(status_file, encoding="utf-8") as f:
+            status = f.read().strip()
+    except OSError:
+        return "scripts/setup-i386 has not run (no %s)" % status_file
+    if status != "ready":
+        return status
+    prefix = cached_prefix(build)
+    if not os.path.isfile(os.path.join(prefix, "drive_c", "windows", "syswow64", "kernel32.dll")):
+        return "the 32-bit-capable Wine prefix %s is missing: run scripts/setup" % prefix
+    try:
+        p = subprocess.run([WINE32, "--version"], capture_output=True, timeout=60)
+    except (OSError, subprocess.TimeoutExpired) as e:
+        return "%s does not run: %s (run scripts/setup)" % (WINE32, e)
+    if p.returncode != 0:
+        return "%s does not run (is the qemu-i386 binfmt entry gone? run scripts/setup)" % WINE32
+    return None
+
+
+def pe_machine(path):
+    """The Machine field of a PE file's header (0x14c for i386, 0x8664 for x86-64), or None."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read(4096)
+    except OSError:
+        return None
+    if len(data) < 0x40 or data[:2] != b"MZ":
+        return None
+    at = int.from_bytes(data[0x3C:0x40], "little")
+    if data[at:at + 4] != b"PE\0\0":
+        return None
+    return int.from_bytes(data[at + 4:at + 6], "little")
+
+
+def build_machine(build=None):
+    """The PE machine the build's programs must have."""
+    return 0x14C if builds_32bit(build) else 0x8664
+
+
+def skip_unless_programs_run(build=None):
+    """Skips the calling test class or module, saying why, when the build's programs cannot run."""
+    reason = why_programs_cannot_run(build)
+    if reason:
+        raise unittest.SkipTest("32-bit programs cannot run on this machine: %s" % reason)
 
 
 def bin_path(name, build=None):

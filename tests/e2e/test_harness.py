@@ -18,6 +18,7 @@ PKI = None
 
 def setUpModule():
     global SESSION, DISPLAY, PKI
+    harness.skip_unless_programs_run()
     PKI = harness.TestPki(os.path.join(WORK, "pki"))
     made = PKI.make()
     if not made:

@@ -1,5 +1,6 @@
-"""The launcher window under Xvfb: Talvora.exe (win64) in a Wine session, screenshots read pixel by
-pixel against the skin images the build drew, the mouse driven with xdotool.
+"""The launcher window under Xvfb: Talvora.exe of the build under test (win64, or the i686 product
+under emulated wine32) in a Wine session, screenshots read pixel by pixel against the skin images
+the build drew, the mouse driven with xdotool.
 
 The patch server is held silent for the window's own scenarios (a socket that takes the
 connection and never answers), so the session sits in its first download: the frame keeps its
@@ -284,6 +285,7 @@ class WindowTestCase(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
+        h.skip_unless_programs_run()
         for path in (OSTREL_PACK, os.path.join(SKINS, "background.png"), h.bin_path("Talvora.exe")):
             if not os.path.exists(path):
                 raise unittest.SkipTest("%s is missing: build the native and win64 presets first" % path)
