@@ -1,5 +1,5 @@
-// ostrel-pack list, cat and extract. `list` decodes data.idx directly; `cat` and `extract` go
-// through OstrelVFS's exports, so they read exactly the bytes the game client gets.
+// ostrel-pack list, cat and extract. `list` prints the entries of data.idx with the index codec;
+// `cat` and `extract` read files with OstrelVFS's functions, the same code the game loads.
 #include <cstdio>
 #include <map>
 
@@ -39,7 +39,7 @@ struct OpenedStore {
         : folder(fs::absolute(indexPath).parent_path()), in(folder) {
         std::string name = fs::path(indexPath).filename().string();
         if (in.ok()) store = OpenVFS(name.c_str(), 0);
-        // Only what the store holds: loose files in that folder do not count here.
+        // Read from the packs only, never from loose copies beside the index.
         if (store) vSetReadPath(store, 0);
     }
     ~OpenedStore() { CloseVFS(store); }
