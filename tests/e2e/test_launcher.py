@@ -24,6 +24,9 @@ GAME_SERVER = h.cache_value("TALVORA_GAME_SERVER") or "127.0.0.1"
 FAIL_DOWNLOAD = "Falha ao baixar atualiza\u00e7\u00e3o.."
 FAIL_EXTRACT = "Falha ao extrair atualizacao.."
 
+# The build's programs an installation holds, besides the stand-in client as "Orvant.exe".
+INSTALLED_PROGRAMS = ("Talvora.exe", "OstrelVFS.dll", "unrar.dll", "OrvUpdate.exe")
+
 BASE_FILES = {
     "data/a.txt": b"alpha v10",
     "data/maps/m.bin": bytes((i * 7 + 3) & 0xFF for i in range(200000)),
@@ -121,13 +124,13 @@ class LauncherScenarios(unittest.TestCase):
             tool(OSTREL_PACK, "create", self.install, content, "--version", version)
         else:
             os.makedirs(self.install)
-        for name in ("Talvora.exe", "OstrelVFS.dll", "unrar.dll", "OrvUpdate.exe"):
+        for name in INSTALLED_PROGRAMS:
             shutil.copy(h.bin_path(name), self.install)
         shutil.copy(h.bin_path("standin_client.exe"), os.path.join(self.install, "Orvant.exe"))
         write(os.path.join(self.install, "cver.v"), le32(launcher, client))
         write(os.path.join(self.install, "standin.paths"), b"data/a.txt\ndata/maps/m.bin\ndata/new.txt\n")
         # The build's own programs: in the win32 build, the i686 deliverables themselves.
-        for name in ("Talvora.exe", "OstrelVFS.dll", "unrar.dll", "OrvUpdate.exe", "Orvant.exe"):
+        for name in INSTALLED_PROGRAMS + ("Orvant.exe",):
             self.assertEqual(h.pe_machine(os.path.join(self.install, name)), h.build_machine(), name)
 
     def build_patch(self, number, pack=None, loose=None):
