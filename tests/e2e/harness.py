@@ -36,6 +36,7 @@ import unittest
 import urllib.parse
 
 WINE64 = "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine"
 WINESERVER = shutil.which("wineserver") or "/usr/bin/wineserver"
 NGINX = shutil.which("nginx") or "/usr/sbin/nginx"
 OPENSSL = shutil.which("openssl") or "/usr/bin/openssl"
@@ -86,9 +87,6 @@ def cached_prefix(build=None):
     (scripts/setup-i386) for the i686 build, the plain 64-bit one otherwise."""
     name = "wineprefix32" if builds_32bit(build) else "wineprefix"
     return os.path.join(source_dir(), "build", "deps", name)
-
-
-WINE32 = "/usr/lib/wine/wine"
 
 
 def why_programs_cannot_run(build=None):

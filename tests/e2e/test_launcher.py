@@ -130,8 +130,9 @@ class LauncherScenarios(unittest.TestCase):
         write(os.path.join(self.install, "cver.v"), le32(launcher, client))
         write(os.path.join(self.install, "standin.paths"), b"data/a.txt\ndata/maps/m.bin\ndata/new.txt\n")
         # The build's own programs: in the win32 build, the i686 deliverables themselves.
+        machine = h.build_machine()
         for name in INSTALLED_PROGRAMS + ("Orvant.exe",):
-            self.assertEqual(h.pe_machine(os.path.join(self.install, name)), h.build_machine(), name)
+            self.assertEqual(h.pe_machine(os.path.join(self.install, name)), machine, name)
 
     def build_patch(self, number, pack=None, loose=None):
         change = os.path.join(self.root, "change%d" % number)
