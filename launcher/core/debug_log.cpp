@@ -9,8 +9,8 @@
 namespace {
 // The log's own lock, separate from the status board's; never held while that one is taken.
 std::timed_mutex& logMutex() {
-    static std::timed_mutex m;
-    return m;
+    static std::timed_mutex* m = new std::timed_mutex;  // never destroyed: threads may log during exit
+    return *m;
 }
 constexpr uint16_t PrefixColour = 9;
 constexpr uint16_t MessageColour = 15;

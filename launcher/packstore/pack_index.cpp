@@ -14,18 +14,12 @@ const char* const IndexFileName = "data.idx";
 const char* const IndexTempFileName = "data.idx.new";
 const char* const PatchListFileName = "patch.hpl";
 
-PackIndex packIndex;
+// Never destroyed: the exit path may run while the patch session still works on it (store_owner.h).
+PackIndex& packIndex = *new PackIndex;
 uint32_t currentPatch = 0;
 bool indexLoaded = false;
 
 namespace {
-
-// The store is released when the program ends normally. The Env is made first so that it outlives
-// the handler.
-[[maybe_unused]] const bool exitHandlerRegistered = [] {
-    platform::defaultEnv();
-    return std::atexit(releasePackIndex) == 0;
-}();
 
 // Decodes the open index, read through a read-only view of it (no copy of a large index), or from
 // a copy where it cannot be mapped (a file of zero bytes, for one). False with a reason in *why.

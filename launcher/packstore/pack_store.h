@@ -76,8 +76,9 @@ struct PackIndex {
     KeyTable keys;
 };
 
-// The launcher's one pack store, and the two session values that come with it.
-extern PackIndex packIndex;
+// The launcher's one pack store, and the two session values that come with it. The store is never
+// destroyed; who may use it when is told in store_owner.h.
+extern PackIndex& packIndex;
 extern uint32_t currentPatch;  // the loaded index's version; 0 until a load succeeds
 extern bool indexLoaded;       // false until a load succeeds
 
@@ -89,7 +90,8 @@ extern bool indexLoaded;       // false until a load succeeds
 // removes it) but cannot be read or written.
 void loadPackIndex();
 
-// Closes every handle and empties the store: the state before any load. The exit handler.
+// Closes every handle and empties the store: the state before any load. Only the store's holder may
+// call it (the exit path goes through releaseStoreAtExit).
 void releasePackIndex();
 
 // Stores `length` bytes under `key`, replacing the store's first entry of that key: the bytes go to

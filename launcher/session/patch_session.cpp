@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +14,7 @@
 #include "launcher/download/download_file.h"
 #include "launcher/packstore/pack_store.h"
 #include "launcher/packstore/patch_apply.h"
+#include "launcher/packstore/store_owner.h"
 #include "launcher/session/extract_archive.h"
 #include "launcher/session/game_start.h"
 #include "launcher/session/session_files.h"
@@ -26,8 +26,6 @@ const char* const PatchServerUrl = TALVORA_PATCH_URL;
 namespace {
 
 const char UpdateCaption[] = "Erro ao atualizar";
-std::atomic<bool> sessionRunning{false};
-std::atomic<unsigned long> sessionThread{0};
 
 void showBox(const char* key, const char* caption) {
     char buffer[32];
@@ -187,19 +185,21 @@ void runUpdate() {
     deleteLocalPatchList();
 }
 
-bool patchSessionBusyElsewhere() { return sessionRunning.load() && sessionThread.load() != GetCurrentThreadId(); }
-
 unsigned long __stdcall PatchSession(void*) {
-    sessionThread = GetCurrentThreadId();
-    sessionRunning = true;
-    packstore::loadPackIndex();
-    runUpdate();
+    {
+        // The session holds the store from its load to its last write; when the launcher is already
+        // ending it leaves it alone.
+        packstore::StoreUse use;
+        if (use) {
+            packstore::loadPackIndex();
+            runUpdate();
+        }
+    }
     statusBoard.downloadBarTotal = 1;
     statusBoard.downloadBarValue = 1;
     statusBoard.patchBarTotal = 1;
     statusBoard.patchBarValue = 1;
     requestRepaint();
-    sessionRunning = false;
     return 0;
 }
 

@@ -13,8 +13,6 @@ extern const char* const PatchServerUrl;
 // The thread procedure started by the window once it exists.
 unsigned long __stdcall PatchSession(void*);
 void runUpdate();
-// True while PatchSession runs on a thread other than the caller's (the store is in use there).
-bool patchSessionBusyElsewhere();
 // The next patch to apply, or 0; does not return when the launcher hands over to the self-updater.
 uint16_t checkVersions();
 // Applies every patch from `first` to the latest; false at the first failure (already reported).

@@ -20,7 +20,6 @@ using std::min;
 #include "common/format_ring.h"
 #include "launcher/core/message_catalogue.h"
 #include "launcher/core/status_board.h"
-#include "launcher/packstore/pack_store.h"
 #include "launcher/session/game_start.h"
 #include "launcher/session/patch_session.h"
 #include "launcher/window/window_rules.h"
@@ -35,19 +34,12 @@ constexpr COLORREF ColourKey = RGB(window::KeyRed, window::KeyGreen, window::Key
 
 ULONG_PTR gdiplusToken = 0;
 
-// The exit handler: releases the pack store, unless the patch session is still working on it (the
-// user closed the window mid-patch). Then the process's end closes the handles; what is on disk is
-// the last saved index, whatever the worker was doing.
-void releaseStoreAtExit() {
-    if (!session::patchSessionBusyElsewhere()) packstore::releasePackIndex();
-}
-
-// The process-wide state that the launcher sets up before its entry procedure runs.
+// The process-wide state that the launcher sets up before its entry procedure runs. The exit handler
+// that releases the pack store is registered by the store itself (launcher/packstore/store_owner.h).
 struct LauncherStartup {
     LauncherStartup() {
         initFormatRing();
         readLanguageSetting();
-        std::atexit(releaseStoreAtExit);
     }
 } launcherStartup;
 

@@ -205,8 +205,9 @@ public:
 }  // namespace
 
 Env& defaultEnv() {
-    static PosixEnv env;
-    return env;
+    // Never destroyed: threads may still use it while the process ends.
+    static Env* env = new PosixEnv;
+    return *env;
 }
 
 }  // namespace platform

@@ -135,8 +135,9 @@ public:
 }  // namespace
 
 Env& defaultEnv() {
-    static Win32Env env;
-    return env;
+    // Never destroyed: threads may still use it while the process ends.
+    static Env* env = new Win32Env;
+    return *env;
 }
 
 }  // namespace platform
