@@ -25,14 +25,83 @@ uint32_t maskedPrefixLength(uint32_t length) {
     return m < 128u ? m : 128u;
 }
 
-void unmaskPatchData(uint8_t seed, uint8_t* data, uint32_t length) {
-    uint32_t m = maskedPrefixLength(length);
-    for (uint32_t n = 0; n < m; ++n) data[n] ^= Crc8MaximTable[((seed + n) * 4u) & 0xFFu];
+void unmaskPatchData(uint8_t seed, uint8_t* data, uint32_t length) { unmaskPatchPiece(seed, length, 0, data, length); }
+
+void unmaskPatchPiece(uint8_t seed, uint32_t length, uint64_t from, uint8_t* data, size_t count) {
+    const uint32_t m = maskedPrefixLength(length);
+    for (uint64_t n = from; n < m && n - from < count; ++n) {
+        data[n - from] ^= Crc8MaximTable[((seed + n) * 4u) & 0xFFu];
+    }
 }
 
-bool decodePatch(const uint8_t* data, size_t size, PatchHeader* header, std::vector<PatchRecordView>* records,
-                 std::string* why) {
-    ByteReader r(data, size);
+namespace {
+
+// Sequential reading of the framing fields through a window of the file. The window moves forward
+// only as far as the fields need; the data between them is stepped over, not read.
+class FieldCursor {
+public:
+    explicit FieldCursor(PatchBytes& bytes) : bytes_(bytes), size_(bytes.size()) {}
+
+    uint64_t position() const { return pos_; }
+    uint64_t remaining() const { return size_ - pos_; }
+    bool readFailed() const { return readFailed_; }
+
+    bool take(uint8_t* out, size_t n) {
+        if (remaining() < n) return false;
+        if (pos_ < windowStart_ || pos_ + n > windowStart_ + window_.size()) {
+            size_t want = static_cast<size_t>(remaining() < PatchScanWindow ? remaining() : PatchScanWindow);
+            window_.resize(want);
+            windowStart_ = pos_;
+            if (!bytes_.read(pos_, window_.data(), want)) {
+                window_.clear();
+                readFailed_ = true;
+                return false;
+            }
+        }
+        std::memcpy(out, window_.data() + (pos_ - windowStart_), n);
+        pos_ += n;
+        return true;
+    }
+    bool u8(uint8_t* v) { return take(v, 1); }
+    bool u16(uint16_t* v) {
+        uint8_t b[2];
+        if (!take(b, 2)) return false;
+        *v = static_cast<uint16_t>(b[0] | b[1] << 8);
+        return true;
+    }
+    bool u32(uint32_t* v) {
+        uint8_t b[4];
+        if (!take(b, 4)) return false;
+        *v = static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 | static_cast<uint32_t>(b[2]) << 16 |
+             static_cast<uint32_t>(b[3]) << 24;
+        return true;
+    }
+    void skip(uint64_t n) { pos_ += n; }
+
+private:
+    PatchBytes& bytes_;
+    uint64_t size_;
+    uint64_t pos_ = 0;
+    std::vector<uint8_t> window_;
+    uint64_t windowStart_ = 0;
+    bool readFailed_ = false;
+};
+
+class MemoryBytes : public PatchBytes {
+public:
+    MemoryBytes(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    uint64_t size() const override { return size_; }
+    bool read(uint64_t offset, uint8_t* out, size_t length) override {
+        if (length) std::memcpy(out, data_ + offset, length);
+        return true;
+    }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+};
+
+bool scanRecords(FieldCursor& r, PatchHeader* header, std::vector<PatchRecordView>* records, std::string* why) {
     PatchHeader h;
     if (!r.u8(&h.seed) || !r.u16(&h.version) || !r.u8(&h.kind) || !r.u16(&h.recordCount)) {
         return fail(why, "patch file ends inside its header");
@@ -49,27 +118,39 @@ bool decodePatch(const uint8_t* data, size_t size, PatchHeader* header, std::vec
     const uint8_t nameMask = byteMask(h.seed);
     for (size_t i = 0; i < h.recordCount; ++i) {
         PatchRecordView& v = views[i];
-        const std::string where = "record " + std::to_string(i) + ": ";
+        const char* what = nullptr;
         if (patchKindHasKey(h.kind)) {
-            if (!r.u32(&v.key)) return fail(why, where + "file ends before the key");
-            v.key ^= recordKeyMask(i);
+            if (!r.u32(&v.key)) {
+                what = "file ends before the key";
+            } else {
+                v.key ^= recordKeyMask(i);
+            }
         } else if (patchKindHasName(h.kind)) {
             uint32_t nameLength = 0;
-            if (!r.u32(&nameLength)) return fail(why, where + "file ends before the name length");
-            nameLength ^= recordLengthMask(i);
-            if (nameLength > MaxPatchNameLength) {
-                return fail(why, where + "name length " + std::to_string(nameLength) + " is above 259");
+            if (!r.u32(&nameLength)) {
+                what = "file ends before the name length";
+            } else {
+                nameLength ^= recordLengthMask(i);
+                if (nameLength > MaxPatchNameLength) {
+                    return fail(why, "record " + std::to_string(i) + ": name length " + std::to_string(nameLength) +
+                                         " is above 259");
+                }
+                uint8_t name[MaxPatchNameLength + 1] = {};
+                if (!r.take(name, nameLength)) {
+                    what = "file ends inside the name";
+                } else {
+                    for (uint32_t k = 0; k < nameLength; ++k) name[k] ^= nameMask;
+                    v.name = reinterpret_cast<const char*>(name);  // up to the first zero byte
+                }
             }
-            if (r.remaining() < nameLength) return fail(why, where + "file ends inside the name");
-            char name[MaxPatchNameLength + 1] = {};
-            for (uint32_t k = 0; k < nameLength; ++k) name[k] = static_cast<char>(r.current()[k] ^ nameMask);
-            v.name = name;  // up to the first zero byte
-            r.skip(nameLength);
         }
-        if (!r.u32(&v.dataLength)) return fail(why, where + "file ends before the data length");
+        if (!what && !r.u32(&v.dataLength)) what = "file ends before the data length";
+        if (r.readFailed()) return fail(why, "patch file cannot be read at offset " + std::to_string(r.position()));
+        if (what) return fail(why, "record " + std::to_string(i) + ": " + what);
         v.dataLength ^= recordLengthMask(i);
         if (r.remaining() < v.dataLength) {
-            return fail(why, where + "data length " + std::to_string(v.dataLength) + " runs past the end of the file");
+            return fail(why, "record " + std::to_string(i) + ": data length " + std::to_string(v.dataLength) +
+                                 " runs past the end of the file");
         }
         v.dataOffset = r.position();
         r.skip(v.dataLength);
@@ -80,6 +161,19 @@ bool decodePatch(const uint8_t* data, size_t size, PatchHeader* header, std::vec
     *header = h;
     *records = std::move(views);
     return true;
+}
+
+}  // namespace
+
+bool scanPatch(PatchBytes& bytes, PatchHeader* header, std::vector<PatchRecordView>* records, std::string* why) {
+    FieldCursor cursor(bytes);
+    return scanRecords(cursor, header, records, why);
+}
+
+bool decodePatch(const uint8_t* data, size_t size, PatchHeader* header, std::vector<PatchRecordView>* records,
+                 std::string* why) {
+    MemoryBytes bytes(data, size);
+    return scanPatch(bytes, header, records, why);
 }
 
 bool encodePatch(const PatchContent& patch, std::vector<uint8_t>* out, std::string* why) {
@@ -121,7 +215,8 @@ bool decodePatchContent(const uint8_t* data, size_t size, PatchContent* out, std
     for (size_t i = 0; i < views.size(); ++i) {
         c.items[i].key = views[i].key;
         c.items[i].name = views[i].name;
-        c.items[i].data.assign(data + views[i].dataOffset, data + views[i].dataOffset + views[i].dataLength);
+        const uint8_t* at = data + static_cast<size_t>(views[i].dataOffset);
+        c.items[i].data.assign(at, at + views[i].dataLength);
         if (!c.items[i].data.empty()) unmaskPatchData(h.seed, c.items[i].data.data(), views[i].dataLength);
     }
     *out = std::move(c);

@@ -1,5 +1,6 @@
-// Patch files "%i.dat": a 6-byte header masked by its seed, then records of one kind. The decoder
-// works on views of the caller's buffer so a patch of hundreds of megabytes is held once.
+// Patch files "%i.dat": a 6-byte header masked by its seed, then records of one kind. The framing
+// decoder reads a patch through a small window of its bytes and keeps only where each record's data
+// lies, so a patch of any size is checked in bounded memory and its data is never held whole.
 #pragma once
 
 #include <cstddef>
@@ -29,22 +30,41 @@ struct PatchHeader {
     uint16_t recordCount = 0;
 };
 
-// One record as found in a buffer: the data stays where it is, still masked at its start.
+// One record as found in a patch file: the data stays where it is, still masked at its start.
 struct PatchRecordView {
     uint32_t key = 0;           // kinds 1 and 2
     std::string name;           // kinds 3 and 4, taken up to its first zero byte
-    size_t dataOffset = 0;      // offset of the data in the decoded buffer
+    uint64_t dataOffset = 0;    // offset of the data in the patch file
     uint32_t dataLength = 0;
 };
 
-// Decodes the header and the record framing. Refuses (false with a reason) a file that ends early,
-// has bytes left over, a name length above 259, or a length that runs past the end. Allocates only
-// the record views, never what a length field merely claims.
+// Where the framing decoder reads a patch file from.
+class PatchBytes {
+public:
+    virtual ~PatchBytes() = default;
+    // The file's size in bytes.
+    virtual uint64_t size() const = 0;
+    // Reads the `length` bytes at `offset` (always within the size) into `out`; false when they
+    // cannot be read.
+    virtual bool read(uint64_t offset, uint8_t* out, size_t length) = 0;
+};
+
+// Decodes the header and the record framing, reading the file through a window of at most
+// PatchScanWindow bytes and stepping over the data. Refuses (false with a reason) a file that ends
+// early, has bytes left over, a name length above 259, a length that runs past the end, or bytes
+// that cannot be read. Allocates the window and the record views, never what a length field merely
+// claims.
+constexpr size_t PatchScanWindow = 1u << 20;
+bool scanPatch(PatchBytes& bytes, PatchHeader* header, std::vector<PatchRecordView>* records, std::string* why);
+// The same over a buffer in memory.
 bool decodePatch(const uint8_t* data, size_t size, PatchHeader* header, std::vector<PatchRecordView>* records,
                  std::string* why);
 
 // Unmasks (or masks: XOR is its own inverse) the start of one record's data in place.
 void unmaskPatchData(uint8_t seed, uint8_t* data, uint32_t length);
+// Unmasks `count` bytes that lie at position `from` of a data block of `length` bytes (a piece of a
+// block read in several steps); bytes past the masked prefix are left as they are.
+void unmaskPatchPiece(uint8_t seed, uint32_t length, uint64_t from, uint8_t* data, size_t count);
 // How many leading bytes of a data block of this length are masked: length mod 65,536, at most 128.
 uint32_t maskedPrefixLength(uint32_t length);
 

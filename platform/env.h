@@ -77,6 +77,10 @@ public:
     virtual bool createFolder(const char* path) = 0;
     // Deletes a file. Returns false when it could not be deleted (or did not exist).
     virtual bool deleteFile(const char* path) = 0;
+    // Makes the changes to the folder's list of files durable: files created, replaced or deleted in
+    // it survive a power cut once this returns (fsync of the folder; on Windows FlushFileBuffers on
+    // the folder opened with backup semantics). "" names the current folder. Returns false on failure.
+    virtual bool flushFolder(const char* path) = 0;
     // Puts `from` in place of `to` in one step, replacing `to` if it exists, and makes the change
     // durable before returning (MoveFileEx with write-through; rename + fsync of the folder).
     // Returns false on failure, in which case `to` is unchanged.

@@ -26,10 +26,8 @@ bool appendOffset(platform::Env& env, const PackFile& pack, uint64_t* at) {
     return true;
 }
 
-// Writes `head` and then `rest` at the end of the pack; *offset is where they start.
-bool writeAtEnd(platform::Env& env, PackFile& pack, const uint8_t* head, uint32_t headLength, const uint8_t* rest,
-                uint32_t restLength, uint32_t* offset) {
-    const uint32_t length = headLength + restLength;
+// Writes `length` bytes from `source` at the end of the pack; *offset is where they start.
+bool writeAtEnd(platform::Env& env, PackFile& pack, uint32_t length, ByteSource& source, uint32_t* offset) {
     uint64_t at = 0;
     if (!appendOffset(env, pack, &at)) {
         TALVORA_DEBUG("Pack %s cannot be written: it is not open", pack.path.c_str());
@@ -39,13 +37,20 @@ bool writeAtEnd(platform::Env& env, PackFile& pack, const uint8_t* head, uint32_
         TALVORA_DEBUG("Pack %s has no room for %u bytes", pack.path.c_str(), static_cast<unsigned>(length));
         return false;
     }
-    if (length > 0) {
+    uint32_t written = 0;
+    while (written < length) {
         pack.unflushed = true;  // a failed write may still have stored part of the bytes
-        if ((headLength && !env.writeAt(pack.fileHandle, at, head, headLength)) ||
-            (restLength && !env.writeAt(pack.fileHandle, at + headLength, rest, restLength))) {
+        const uint8_t* piece = nullptr;
+        size_t got = 0;
+        if (!source.next(length - written, &piece, &got) || got == 0 || got > length - written) {
+            TALVORA_DEBUG("The bytes for pack %s cannot be read", pack.path.c_str());
+            return false;
+        }
+        if (!env.writeAt(pack.fileHandle, at + written, piece, got)) {
             TALVORA_DEBUG("Writing %u bytes to pack %s failed", static_cast<unsigned>(length), pack.path.c_str());
             return false;
         }
+        written += static_cast<uint32_t>(got);
     }
     pack.referencedEnd = std::max(pack.referencedEnd, at + length);
     *offset = static_cast<uint32_t>(at);
@@ -226,20 +231,19 @@ bool removePackEntry(uint32_t key) {
 bool appendPackEntry(PackFile& pack, uint32_t key, const uint8_t* data, uint32_t length) {
     if (!data) return false;
     uint32_t offset = 0;
-    if (!writeAtEnd(*packIndex.env, pack, data, length, nullptr, 0, &offset)) return false;
+    MemorySource source(data, length);
+    if (!writeAtEnd(*packIndex.env, pack, length, source, &offset)) return false;
     addEntry(packIndex, pack, PackEntry{key, offset, length});
     return true;
 }
 
 bool storePackedFile(uint32_t key, const uint8_t* data, uint32_t length) {
     if (!data) return false;
-    return storePackedParts(key, data, length, nullptr, 0);
+    MemorySource source(data, length);
+    return storePackedStream(key, length, source);
 }
 
-bool storePackedParts(uint32_t key, const uint8_t* head, uint32_t headLength, const uint8_t* rest,
-                      uint32_t restLength) {
-    if (restLength > 0xFFFFFFFFu - headLength) return false;
-    const uint32_t length = headLength + restLength;
+bool storePackedStream(uint32_t key, uint32_t length, ByteSource& source) {
     PackSlot* slot = findPackWithRoom(length);
     if (!slot) {
         std::string name = nextPackName();
@@ -249,7 +253,7 @@ bool storePackedParts(uint32_t key, const uint8_t* head, uint32_t headLength, co
     PackFile& pack = *slot->file;
     // The bytes first: if they cannot be written, the old entry of the key stays.
     uint32_t offset = 0;
-    if (!writeAtEnd(*packIndex.env, pack, head, headLength, rest, restLength, &offset)) return false;
+    if (!writeAtEnd(*packIndex.env, pack, length, source, &offset)) return false;
     removePackEntry(key);
     addEntry(packIndex, pack, PackEntry{key, offset, length});
     return true;

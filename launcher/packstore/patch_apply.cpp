@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <new>
+#include <set>
 
 #include "common/paths.h"
 #include "launcher/core/debug_log.h"
 #include "launcher/core/message_catalogue.h"
 #include "launcher/core/status_board.h"
+#include "launcher/packstore/byte_source.h"
 #include "launcher/packstore/pack_store.h"
 #include "launcher/packstore/store_internal.h"
 #include "packformat/patch_codec.h"
@@ -31,25 +35,21 @@ bool looksLikeParent(const std::string& name, size_t begin, size_t end) {
     return dots >= 2;
 }
 
-// Makes the whole file's bytes reachable through *bytes: a read-only view of it, or a copy where it
-// cannot be mapped (a file of zero bytes, or no room in the address space for the view).
-bool loadBytes(platform::Env& env, PatchDataFile* patch, const uint8_t** bytes, size_t* size) {
-    uint64_t fileSize = 0;
-    if (!env.fileSize(patch->file, &fileSize) || fileSize > SIZE_MAX / 2) return false;
-    *size = static_cast<size_t>(fileSize);
-    patch->mapping = fileSize ? env.mapReadOnly(patch->file) : nullptr;
-    if (patch->mapping && env.mapView(patch->mapping, 0, *size, &patch->view)) {
-        *bytes = patch->view.data;
-        return true;
+// The patch file as the framing decoder reads it.
+class FileBytes : public packformat::PatchBytes {
+public:
+    FileBytes(platform::Env& env, platform::File* file, uint64_t size) : env_(env), file_(file), size_(size) {}
+    uint64_t size() const override { return size_; }
+    bool read(uint64_t offset, uint8_t* out, size_t length) override {
+        size_t got = 0;
+        return env_.readAt(file_, offset, out, length, &got) && got == length;
     }
-    env.closeMapping(patch->mapping);
-    patch->mapping = nullptr;
-    patch->copy.resize(*size);
-    size_t got = 0;
-    if (*size && (!env.readAt(patch->file, 0, patch->copy.data(), *size, &got) || got != *size)) return false;
-    *bytes = patch->copy.data();
-    return true;
-}
+
+private:
+    platform::Env& env_;
+    platform::File* file_;
+    uint64_t size_;
+};
 
 }  // namespace
 
@@ -67,21 +67,12 @@ bool isInstallationPath(const std::string& name) {
     return true;
 }
 
-std::vector<uint8_t> PatchRecord::unmasked() const {
-    std::vector<uint8_t> out(data, data + dataLength);
-    std::copy(head, head + headLength, out.begin());
-    return out;
-}
-
 void PatchDataFile::release() {
     records.clear();
+    records.shrink_to_fit();
     if (!env) return;
-    env->unmapView(&view);
-    env->closeMapping(mapping);
-    mapping = nullptr;
     env->closeFile(file);
     file = nullptr;
-    copy = std::vector<uint8_t>();
 }
 
 bool readPatchFile(const char* path, PatchDataFile* patch) {
@@ -90,17 +81,17 @@ bool readPatchFile(const char* path, PatchDataFile* patch) {
     patch->env = &env;
     patch->file = env.openReadOnly(path);
     if (!patch->file) return false;
-    const uint8_t* bytes = nullptr;
-    size_t size = 0;
-    if (!loadBytes(env, patch, &bytes, &size)) {
+    uint64_t size = 0;
+    if (!env.fileSize(patch->file, &size)) {
         TALVORA_DEBUG("Patch file %s cannot be read", path);
         patch->release();
         return false;
     }
+    FileBytes bytes(env, patch->file, size);
     packformat::PatchHeader header;
     std::vector<packformat::PatchRecordView> views;
     std::string why;
-    if (!packformat::decodePatch(bytes, size, &header, &views, &why)) {
+    if (!packformat::scanPatch(bytes, &header, &views, &why)) {
         TALVORA_DEBUG("Patch file %s refused: %s", path, why.c_str());
         patch->release();
         return false;
@@ -119,16 +110,14 @@ bool readPatchFile(const char* path, PatchDataFile* patch) {
     patch->version = header.version;
     patch->recordCount = header.recordCount;
     patch->kind = header.kind;
+    patch->seed = header.seed;
     patch->records.resize(views.size());
     for (size_t i = 0; i < views.size(); ++i) {
         PatchRecord& r = patch->records[i];
         r.name = std::move(views[i].name);
         r.key = views[i].key;
         r.dataLength = views[i].dataLength;
-        r.data = bytes + views[i].dataOffset;
-        r.headLength = packformat::maskedPrefixLength(r.dataLength);
-        std::copy(r.data, r.data + r.headLength, r.head);
-        packformat::unmaskPatchData(header.seed, r.head, r.headLength);
+        r.dataOffset = views[i].dataOffset;
     }
     return true;
 }
@@ -146,6 +135,59 @@ void reportPatchProgress(uint32_t done, uint32_t total) {
 }
 
 namespace {
+
+// A record's data as it is read from the patch file, through one buffer of at most PatchCopyChunk
+// bytes: the masked first bytes are unmasked on the way.
+class RecordSource : public ByteSource {
+public:
+    RecordSource(platform::Env& env, const PatchDataFile& patch, const PatchRecord& record, uint8_t* buffer,
+                 size_t bufferSize)
+        : env_(env), patch_(patch), length_(record.dataLength), at_(record.dataOffset), left_(record.dataLength),
+          buffer_(buffer), bufferSize_(bufferSize) {}
+
+    bool next(size_t most, const uint8_t** data, size_t* got) override {
+        size_t n = std::min<uint64_t>(std::min(most, bufferSize_), left_);
+        if (n == 0) return false;
+        size_t read = 0;
+        if (!env_.readAt(patch_.file, at_, buffer_, n, &read) || read != n) return false;
+        packformat::unmaskPatchPiece(patch_.seed, length_, length_ - left_, buffer_, n);
+        at_ += n;
+        left_ -= n;
+        *data = buffer_;
+        *got = n;
+        return true;
+    }
+
+private:
+    platform::Env& env_;
+    const PatchDataFile& patch_;
+    uint32_t length_;
+    uint64_t at_;
+    uint64_t left_;
+    uint8_t* buffer_;
+    size_t bufferSize_;
+};
+
+// Writes a record's data as the file `name`, creating missing folders and replacing an existing
+// file, and flushes it to the disk.
+bool writeLooseFile(platform::Env& env, const std::string& name, uint32_t length, ByteSource& source) {
+    std::string folder = folderOfPath(name);
+    if (!folder.empty() && !env.isFolder(folder.c_str())) createFolderPath(folder, env);
+    platform::File* f = env.createReadWrite(name.c_str());
+    if (!f) return false;
+    uint64_t written = 0;
+    bool ok = true;
+    while (ok && written < length) {
+        const uint8_t* piece = nullptr;
+        size_t got = 0;
+        ok = source.next(length - written, &piece, &got) && got > 0 && env.writeAt(f, written, piece, got);
+        written += got;
+    }
+    ok = ok && env.flush(f);
+    env.closeFile(f);
+    return ok;
+}
+
 // The patch file has been read: it goes, whatever becomes of the patch. A file that cannot be
 // deleted is at least left empty, so that it is never applied twice.
 void discardPatchFile(platform::Env& env, PatchDataFile* patch, const char* path) {
@@ -153,30 +195,55 @@ void discardPatchFile(platform::Env& env, PatchDataFile* patch, const char* path
     if (!env.deleteFile(path)) env.closeFile(env.createReadWrite(path));
 }
 
-bool applyRecord(platform::Env& env, uint8_t kind, const PatchRecord& r) {
-    switch (kind) {
+bool applyRecord(platform::Env& env, const PatchDataFile& patch, const PatchRecord& r, uint8_t* buffer,
+                 size_t bufferSize, std::set<std::string>* touchedFolders) {
+    RecordSource source(env, patch, r, buffer, bufferSize);
+    switch (patch.kind) {
         case packformat::PatchKindPacked:
-            return storePackedParts(r.key, r.head, r.headLength, r.data + r.headLength, r.dataLength - r.headLength);
-        case packformat::PatchKindWrite: {
-            std::vector<uint8_t> bytes = r.unmasked();
-            return writeWholeFile(r.name, bytes.data(), r.dataLength, env);
-        }
+            return storePackedStream(r.key, r.dataLength, source);
+        case packformat::PatchKindWrite:
+            touchedFolders->insert(folderOfPath(r.name));
+            return writeLooseFile(env, r.name, r.dataLength, source);
         case packformat::PatchKindDelete:
-            if (env.exists(r.name.c_str())) env.deleteFile(r.name.c_str());
+            if (env.exists(r.name.c_str())) {
+                touchedFolders->insert(folderOfPath(r.name));
+                env.deleteFile(r.name.c_str());
+            }
             return true;
         default:  // kind 2 and unknown kinds: read and skipped
             return true;
     }
 }
-}  // namespace
 
-bool applyPatchFile(const char* path) {
+// The loose files a patch wrote and deleted are durable before the index that records it is.
+bool flushFolders(platform::Env& env, const std::set<std::string>& folders) {
+    for (const std::string& folder : folders) {
+        if (!env.flushFolder(folder.c_str())) {
+            TALVORA_DEBUG("Folder '%s' cannot be flushed", folder.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool applyPatchFileOrThrow(const char* path) {
     platform::Env& env = *packIndex.env;
     PatchDataFile patch;
     if (!readPatchFile(path, &patch)) return false;
 
+    uint32_t largest = 0;
+    for (const PatchRecord& r : patch.records) largest = std::max(largest, r.dataLength);
+    const size_t bufferSize = std::max<size_t>(1, std::min<size_t>(largest, PatchCopyChunk));
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferSize]);
+    if (!buffer) {
+        TALVORA_DEBUG("Patch %u: no memory for a buffer of %u bytes", static_cast<unsigned>(patch.version),
+                      static_cast<unsigned>(bufferSize));
+        return false;  // nothing has changed yet; the file stays for the caller
+    }
+
+    std::set<std::string> touchedFolders;
     for (uint32_t i = 0; i < patch.recordCount; ++i) {
-        if (!applyRecord(env, patch.kind, patch.records[i])) {
+        if (!applyRecord(env, patch, patch.records[i], buffer.get(), bufferSize, &touchedFolders)) {
             TALVORA_DEBUG("Patch %u: record %u cannot be applied", static_cast<unsigned>(patch.version),
                           static_cast<unsigned>(i));
             discardPatchFile(env, &patch, path);
@@ -188,12 +255,35 @@ bool applyPatchFile(const char* path) {
     const uint16_t version = patch.version;
     discardPatchFile(env, &patch, path);
 
+    if (!flushFolders(env, touchedFolders)) {
+        restoreSavedStore(packIndex);
+        return false;
+    }
     packIndex.version = static_cast<int32_t>(version);
     if (!savePackIndex()) {
         restoreSavedStore(packIndex);
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool applyPatchFile(const char* path) {
+    try {
+        return applyPatchFileOrThrow(path);
+    } catch (const std::bad_alloc&) {
+        TALVORA_DEBUG("Patch file %s: out of memory; the store stays at the last saved patch", path);
+    }
+    // The store in memory may be half changed: make it the saved one again. That needs memory too;
+    // without it the store is left empty, and nothing more is written this run.
+    try {
+        restoreSavedStore(packIndex);
+    } catch (const std::bad_alloc&) {
+        TALVORA_DEBUG("Out of memory while reloading the store");
+        resetStore(packIndex);
+    }
+    return false;
 }
 
 }  // namespace packstore

@@ -11,58 +11,60 @@
 
 namespace packstore {
 
-// One record. Its data is read from the patch file's bytes where they lie; only the first bytes of
-// a data block are masked, and those are kept unmasked in `head`.
+// One record: where its data lies in the patch file, which is read (and the masked first bytes
+// unmasked) when the record is applied.
 struct PatchRecord {
     std::string name;  // kinds 3 and 4; empty otherwise
     uint32_t key = 0;  // kinds 1 and 2; 0 otherwise
     uint32_t dataLength = 0;
-    const uint8_t* data = nullptr;  // dataLength bytes as the file holds them (the head still masked)
-    uint8_t head[128] = {};         // the first headLength bytes of the data, unmasked
-    uint32_t headLength = 0;
-    // The unmasked data, whole.
-    std::vector<uint8_t> unmasked() const;
+    uint64_t dataOffset = 0;  // in the patch file
 };
 
-// A patch file being applied. Its bytes are a read-only view of the file (no copy of a patch of
-// hundreds of megabytes), or a copy in memory where the file cannot be mapped.
+// A patch file being applied: its header, where each record lies, and the file, open until the
+// release. Its data is read piece by piece as the records are applied, so the memory it takes does
+// not grow with the patch's size.
 struct PatchDataFile {
     uint16_t version = 0;
     uint16_t recordCount = 0;
     uint8_t kind = 0;
+    uint8_t seed = 0;
     std::vector<PatchRecord> records;
 
     platform::Env* env = nullptr;
     platform::File* file = nullptr;
-    platform::Mapping* mapping = nullptr;
-    platform::View view;
-    std::vector<uint8_t> copy;
 
     PatchDataFile() = default;
     ~PatchDataFile() { release(); }
-    PatchDataFile(const PatchDataFile&) = delete;  // records point into the bytes
+    PatchDataFile(const PatchDataFile&) = delete;
     PatchDataFile& operator=(const PatchDataFile&) = delete;
-    // Lets go of the file and its bytes; the records' data is no longer valid.
+    // Closes the file and drops the records.
     void release();
 };
+
+// The most bytes a record's data is copied through at a time, whatever its size.
+constexpr size_t PatchCopyChunk = 4u << 20;
 
 // True when `name` is a path inside the installation: relative, without a drive letter or other
 // ':' (a stream name), and without a ".." component (nor one that Windows would take as "..": only
 // dots and spaces).
 bool isInstallationPath(const std::string& name);
 
-// Reads and checks the patch file at `path`. Returns false, with the file untouched, when it cannot
-// be opened or read, when it ends early, has bytes left over or lengths that do not fit it, or when
-// a kind-3 or kind-4 name is not a path inside the installation (the reason goes to the debug log).
-// On true the file stays open in *patch until its release.
+// Reads and checks the patch file at `path`: its framing, through a window of fixed size, and its
+// names. Returns false, with the file untouched, when it cannot be opened or read, when it ends
+// early, has bytes left over or lengths that do not fit it, or when a kind-3 or kind-4 name is not a
+// path inside the installation (the reason goes to the debug log). On true the file stays open in
+// *patch until its release.
 bool readPatchFile(const char* path, PatchDataFile* patch);
 
 // Applies the patch file at `path` to the loaded store: reads and checks it, carries out every
 // record in order with the progress after each, empties and deletes the file, sets the store's
-// version to the patch's and saves the index. Returns true when all of that succeeded. On false,
+// version to the patch's and saves the index. Every loose file it writes is flushed, and the folders
+// where it wrote or deleted files are flushed, before the index that records the patch replaces the
+// old one: after a power cut the store never records a patch whose files are not all on the disk.
+// Returns true when all of that succeeded. On false (also when memory runs out, which is logged),
 // "data.idx" is at the previous patch and the store in memory is the saved one again; loose files
 // written or deleted by earlier records stay so. A file that passed its checks is deleted whatever
-// the outcome; one that did not is left as it is.
+// the outcome; one that did not is left as it is. Never throws.
 bool applyPatchFile(const char* path);
 
 // The progress after `done` of `total` records: the PATCH_PROGRESS text followed by the rounded

@@ -1,6 +1,7 @@
 // Shared by the files of the pack store; not for its callers.
 #pragma once
 
+#include "launcher/packstore/byte_source.h"
 #include "launcher/packstore/pack_store.h"
 
 namespace packstore {
@@ -15,10 +16,9 @@ void resetStore(PackIndex& index);
 bool readStoreFromDisk(PackIndex& index);
 // Drops the removed entries of a pack's table, keeping the order of the others.
 void compactTable(PackIndex& index, PackFile& pack);
-// storePackedFile of the bytes `head` followed by `rest`, which lie in two places (a patch record's
-// unmasked first bytes and the rest of it as the patch file holds it).
-bool storePackedParts(uint32_t key, const uint8_t* head, uint32_t headLength, const uint8_t* rest,
-                      uint32_t restLength);
+// storePackedFile of `length` bytes taken from `source` as they come (a patch record read from its
+// file piece by piece).
+bool storePackedStream(uint32_t key, uint32_t length, ByteSource& source);
 // After a failed patch: makes the store in memory the saved one again, and deletes the packs this
 // run created that the saved index does not name.
 void restoreSavedStore(PackIndex& index);

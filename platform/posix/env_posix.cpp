@@ -40,15 +40,19 @@ File* openLocked(const char* path, int flags, int lockKind) {
     return new File{fd};
 }
 
-bool fsyncFolderOf(const char* path) {
-    std::string folder(path);
-    size_t slash = folder.find_last_of('/');
-    folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : folder.substr(0, slash));
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+bool fsyncFolder(const std::string& folder) {
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
     bool ok = fsync(fd) == 0;
     ::close(fd);
     return ok;
+}
+
+bool fsyncFolderOf(const char* path) {
+    std::string folder(path);
+    size_t slash = folder.find_last_of('/');
+    folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : folder.substr(0, slash));
+    return fsyncFolder(folder);
 }
 
 std::string trim(const std::string& s) {
@@ -150,6 +154,7 @@ public:
         if (lstat(path, &st) != 0 || S_ISDIR(st.st_mode)) return false;
         return unlink(path) == 0;
     }
+    bool flushFolder(const char* path) override { return fsyncFolder(path); }
     bool replaceFile(const char* from, const char* to) override {
         return ::rename(from, to) == 0 && fsyncFolderOf(to);
     }

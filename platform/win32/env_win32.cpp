@@ -110,6 +110,15 @@ public:
     }
     bool createFolder(const char* path) override { return CreateDirectoryA(path, nullptr) != 0; }
     bool deleteFile(const char* path) override { return DeleteFileA(path) != 0; }
+    bool flushFolder(const char* path) override {
+        HANDLE folder = CreateFileA(*path ? path : ".", GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (folder == INVALID_HANDLE_VALUE) return false;
+        bool ok = FlushFileBuffers(folder) != 0;
+        CloseHandle(folder);
+        return ok;
+    }
     bool replaceFile(const char* from, const char* to) override {
         return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     }

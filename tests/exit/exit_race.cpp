@@ -10,6 +10,10 @@
 //                                       0, as the window's teardown does. A negative delay waits for
 //                                       the worker instead and writes how long the application took
 //                                       (microseconds) to "apply-us.txt".
+//   exit_race run-at <folder> <percent>
+//                                       the same, but the exit comes as soon as the worker has applied
+//                                       that share of the records (read off the patch bar), so it
+//                                       lands inside the application, between two records
 //   exit_race check <folder>            the store on disk must be patch 10 or patch 11, whole, with
 //                                       every file's bytes right; prints "old" or "new", exit code 0,
 //                                       or the reason and exit code 1.
@@ -28,6 +32,7 @@
 #include <vector>
 
 #include "launcher/core/debug_log.h"
+#include "launcher/core/status_board.h"
 #include "launcher/packstore/pack_store.h"
 #include "launcher/packstore/patch_apply.h"
 #include "launcher/packstore/store_owner.h"
@@ -107,7 +112,9 @@ int prepare() {
     return 0;
 }
 
-int run(long delayUs) {
+// Ends the program once the exit's moment has come: after `delayUs` microseconds, or (delayUs < 0)
+// once the patch bar shows `percent`.
+int run(long delayUs, long percent = -1) {
     std::atomic<bool> done{false};
     auto started = std::chrono::steady_clock::now();
     std::thread worker([&done] {
@@ -120,6 +127,13 @@ int run(long delayUs) {
         }
         done = true;
     });
+    if (percent >= 0) {
+        worker.detach();
+        while (!done && (statusBoard.patchBarTotal == 0 || statusBoard.patchBarValue < static_cast<uint32_t>(percent))) {
+            std::this_thread::yield();
+        }
+        std::exit(0);
+    }
     if (delayUs < 0) {
         worker.join();
         long took = static_cast<long>(
@@ -196,5 +210,6 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "prepare") == 0) return prepare();
     if (std::strcmp(argv[1], "check") == 0) return check();
     if (std::strcmp(argv[1], "run") == 0 && argc > 3) return run(std::atol(argv[3]));
+    if (std::strcmp(argv[1], "run-at") == 0 && argc > 3) return run(-1, std::atol(argv[3]));
     return 64;
 }

@@ -1,5 +1,6 @@
 // The launcher ending through its orderly exit while another thread applies a 20,000-record patch,
-// at moments spread over the whole application: every time the program must end with exit code 0
+// at moments spread over the whole run, and at chosen points inside the application (between two
+// records, read off the patch bar): every time the program must end with exit code 0
 // (no crash, no sanitizer report) and leave the store at the old or the new patch, whole. The
 // program under test is exit_race (tests/exit); TALVORA_EXIT_ROUNDS sets the number of rounds.
 #include <gtest/gtest.h>
@@ -78,10 +79,13 @@ TEST(ExitDuringPatch, OrderlyExitAtAnyMomentOfTheApplication) {
     std::mt19937 rng(static_cast<unsigned>(span) ^ 0xE817u);
     int atOld = 0, atNew = 0;
     for (int round = 0; round < rounds; ++round) {
-        const long delay = static_cast<long>(rng() % static_cast<unsigned>(span + 1));
-        SCOPED_TRACE("round " + std::to_string(round) + ", exit after " + std::to_string(delay) + " us");
+        // Even rounds: any moment of the run; odd rounds: a point inside the application.
+        const bool atRecord = round % 2 == 1;
+        const long when = atRecord ? static_cast<long>(rng() % 100) : static_cast<long>(rng() % static_cast<unsigned>(span + 1));
+        SCOPED_TRACE("round " + std::to_string(round) + ", exit " + (atRecord ? "at " : "after ") +
+                     std::to_string(when) + (atRecord ? " %" : " us"));
         ASSERT_EQ(runExitRace(folder, {"prepare", folder}).code, 0);
-        Result r = runExitRace(folder, {"run", folder, std::to_string(delay)});
+        Result r = runExitRace(folder, {atRecord ? "run-at" : "run", folder, std::to_string(when)});
         EXPECT_EQ(r.code, 0);
         Result c = runExitRace(folder, {"check", folder});
         ASSERT_EQ(c.code, 0) << c.out;

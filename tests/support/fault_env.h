@@ -50,6 +50,7 @@ public:
     bool isFolder(const char* p) override { return base_.isFolder(p); }
     bool createFolder(const char* p) override { return mutate() && base_.createFolder(p); }
     bool deleteFile(const char* p) override { return mutate() && base_.deleteFile(p); }
+    bool flushFolder(const char* p) override { return mutate() && base_.flushFolder(p); }
     bool replaceFile(const char* a, const char* b) override { return mutate() && base_.replaceFile(a, b); }
     bool copyFile(const char* a, const char* b) override { return mutate() && base_.copyFile(a, b); }
     std::string programPath() override { return base_.programPath(); }
