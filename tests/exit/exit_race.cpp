@@ -12,8 +12,12 @@
 //                                       (microseconds) to "apply-us.txt".
 //   exit_race run-at <folder> <percent>
 //                                       the same, but the exit comes as soon as the worker has applied
-//                                       that share of the records (read off the patch bar), so it
-//                                       lands inside the application, between two records
+//                                       that share of the records (read off the patch bar), and the
+//                                       worker is then given all the time it needs: an exit handler
+//                                       registered before any other, so run after all of them and
+//                                       after the static objects made later are destroyed, waits for
+//                                       it. Whatever the exit path released or destroyed, the worker
+//                                       meets; so the patch must have gone through whole ("new")
 //   exit_race check <folder>            the store on disk must be patch 10 or patch 11, whole, with
 //                                       every file's bytes right; prints "old" or "new", exit code 0,
 //                                       or the reason and exit code 1.
@@ -112,10 +116,24 @@ int prepare() {
     return 0;
 }
 
+std::atomic<bool> workerDone{false};
+std::atomic<bool> lingerAtExit{false};
+
+// The last exit handler: lets the worker finish.
+void waitForWorker() {
+    if (!lingerAtExit) return;
+    for (int waited = 0; !workerDone && waited < 120000; ++waited) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+struct WaitForWorkerAtExit {
+    WaitForWorkerAtExit() { std::atexit(waitForWorker); }
+};
+__attribute__((init_priority(101))) WaitForWorkerAtExit waitForWorkerAtExit;
+
 // Ends the program once the exit's moment has come: after `delayUs` microseconds, or (delayUs < 0)
 // once the patch bar shows `percent`.
 int run(long delayUs, long percent = -1) {
-    std::atomic<bool> done{false};
+    std::atomic<bool>& done = workerDone;
     auto started = std::chrono::steady_clock::now();
     std::thread worker([&done] {
         {
@@ -128,6 +146,7 @@ int run(long delayUs, long percent = -1) {
         done = true;
     });
     if (percent >= 0) {
+        lingerAtExit = true;
         worker.detach();
         while (!done && (statusBoard.patchBarTotal == 0 || statusBoard.patchBarValue < static_cast<uint32_t>(percent))) {
             std::this_thread::yield();

@@ -1,7 +1,8 @@
 // The launcher ending through its orderly exit while another thread applies a 20,000-record patch,
 // at moments spread over the whole run, and at chosen points inside the application (between two
-// records, read off the patch bar): every time the program must end with exit code 0
-// (no crash, no sanitizer report) and leave the store at the old or the new patch, whole. The
+// records, read off the patch bar, with the worker then left to finish while the exit goes on):
+// every time the program must end with exit code 0 (no crash, no sanitizer report) and leave the
+// store at the old or the new patch, whole; the new one when the worker was let finish. The
 // program under test is exit_race (tests/exit); TALVORA_EXIT_ROUNDS sets the number of rounds.
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -89,6 +90,9 @@ TEST(ExitDuringPatch, OrderlyExitAtAnyMomentOfTheApplication) {
         EXPECT_EQ(r.code, 0);
         Result c = runExitRace(folder, {"check", folder});
         ASSERT_EQ(c.code, 0) << c.out;
+        if (atRecord) {
+            EXPECT_EQ(c.out, "new") << "the exit path took the store from under the worker";
+        }
         (c.out == "old" ? atOld : atNew)++;
     }
     std::printf("%d exits over %ld us: %d left the old patch, %d the new one\n", rounds, span, atOld, atNew);
