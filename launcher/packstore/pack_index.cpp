@@ -1,6 +1,7 @@
 // Loading the store: "data.idx" into the in-memory PackIndex, every pack opened for writing.
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -145,9 +146,14 @@ void loadPackIndex() {
     packIndex.indexPath = IndexFileName;
     // Before anything else is opened: every later file of the launcher is read and written as bytes.
     env.setBinaryFileMode();
-    if (readStoreFromDisk(packIndex)) {
-        currentPatch = static_cast<uint32_t>(packIndex.version);
-        indexLoaded = true;
+    try {
+        if (readStoreFromDisk(packIndex)) {
+            currentPatch = static_cast<uint32_t>(packIndex.version);
+            indexLoaded = true;
+        }
+    } catch (const std::bad_alloc&) {
+        TALVORA_DEBUG("%s not loaded: out of memory", IndexFileName);
+        resetStore(packIndex);
     }
     env.deleteFile(PatchListFileName);
 }

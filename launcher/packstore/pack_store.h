@@ -87,7 +87,8 @@ extern bool indexLoaded;       // false until a load succeeds
 // binary first, removes a leftover new index of an interrupted save, and always deletes "patch.hpl".
 // An index that ends early, has bytes left over or a bad pack name is not loaded (a debug log line
 // says why). A pack that cannot be opened keeps its entries (a later patch that replaces one still
-// removes it) but cannot be read or written.
+// removes it) but cannot be read or written. When memory runs out the store is not loaded (logged);
+// never throws.
 void loadPackIndex();
 
 // Closes every handle and empties the store: the state before any load. Only the store's holder may

@@ -14,10 +14,14 @@
 
 namespace session {
 
-std::string gameCommandLine() {
-    char line[96];
-    std::snprintf(line, sizeof line, "Orvant.exe @KESTREL_WORK@ _server %i.%i.%i.%i", TALVORA_GAME_SERVER_A,
+void formatGameCommandLine(char* out, size_t size) {
+    std::snprintf(out, size, "Orvant.exe @KESTREL_WORK@ _server %i.%i.%i.%i", TALVORA_GAME_SERVER_A,
                   TALVORA_GAME_SERVER_B, TALVORA_GAME_SERVER_C, TALVORA_GAME_SERVER_D);
+}
+
+std::string gameCommandLine() {
+    char line[GameCommandLineBytes];
+    formatGameCommandLine(line, sizeof line);
     return line;
 }
 
@@ -49,12 +53,13 @@ unsigned long __stdcall gameStartThread(void*) {
     if (gameStartBegun.exchange(true)) return 0;
     showWaitStart();
     Sleep(3000);
-    std::string command = gameCommandLine();
+    char command[GameCommandLineBytes];  // no allocation on the way out
+    formatGameCommandLine(command, sizeof command);
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    if (CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }

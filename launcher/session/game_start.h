@@ -2,12 +2,15 @@
 // wait, the client's process and the end of the launcher.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace session {
 
 // The client's command line: "Orvant.exe @KESTREL_WORK@ _server a.b.c.d" with the built-in game
-// server's address.
+// server's address, into a buffer of at least GameCommandLineBytes, or as a string.
+constexpr size_t GameCommandLineBytes = 96;
+void formatGameCommandLine(char* out, size_t size);
 std::string gameCommandLine();
 
 #if defined(_WIN32)

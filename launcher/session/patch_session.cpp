@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "common/format_ring.h"
 #include "common/paths.h"
@@ -186,7 +187,7 @@ void runUpdate() {
 }
 
 unsigned long __stdcall PatchSession(void*) {
-    {
+    try {
         // The session holds the store from its load to its last write; when the launcher is already
         // ending it leaves it alone.
         packstore::StoreUse use;
@@ -194,6 +195,11 @@ unsigned long __stdcall PatchSession(void*) {
             packstore::loadPackIndex();
             runUpdate();
         }
+    } catch (const std::bad_alloc&) {
+        // The store's own operations turn a lack of memory into their failure results; anything
+        // else that runs out ends the session as a failure does: an idle window, the store as the
+        // last save left it.
+        TALVORA_DEBUG("Out of memory: the update stops here");
     }
     statusBoard.downloadBarTotal = 1;
     statusBoard.downloadBarValue = 1;
