@@ -10,6 +10,32 @@
 
 #include "common/format_ring.h"
 #include "common/paths.h"
+#include "launcher/session/self_update_paths.h"
+
+static_assert(FormatRingBufferBytes == session::SelfUpdaterPathBytes,
+              "the launcher checks the folder against this program's path buffers");
+
+namespace {
+
+// The launcher may still hold its executable for a moment after it has started this program: while
+// the copy fails because the file is in use, it is tried again, for up to 30 seconds.
+constexpr DWORD CopyRetryMs = 30000;
+constexpr DWORD CopyRetryStepMs = 250;
+
+bool inUse(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+bool copyWhenFree(const char* from, const char* to) {
+    const DWORD started = GetTickCount();
+    for (;;) {
+        if (CopyFileA(from, to, FALSE)) return true;
+        if (!inUse(GetLastError()) || GetTickCount() - started >= CopyRetryMs) return false;
+        Sleep(CopyRetryStepMs);
+    }
+}
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     initFormatRing();
@@ -26,7 +52,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // program along the way.
     std::string line = std::string("\"") + launcher + "\"";
 
-    CopyFileA(downloaded, launcher, FALSE);
+    // Replaced or not, the downloaded copy goes and the launcher is started: a launcher that could not
+    // be replaced in 30 seconds runs on as it is.
+    copyWhenFree(downloaded, launcher);
     DeleteFileA(downloaded);
     Sleep(1000);
 

@@ -18,6 +18,7 @@
 #include "launcher/packstore/store_owner.h"
 #include "launcher/session/extract_archive.h"
 #include "launcher/session/game_start.h"
+#include "launcher/session/self_update_paths.h"
 #include "launcher/session/session_files.h"
 
 namespace session {
@@ -45,7 +46,17 @@ void deleteLocalPatchList() { DeleteFileA("patch.hpl"); }
 // Downloads the new launcher and hands over to the self-updater. Returns only when the download
 // failed.
 void selfUpdate() {
-    const char* local = formatTemp("%s\\launcher.bin", getLauncherFolder().c_str());
+    const std::string folder = getLauncherFolder();
+    if (!selfUpdaterFits(folder)) {
+        // The self-updater could only give up in so deep a folder, and the launcher would never be
+        // replaced: fail as a download does, before anything is fetched or recorded.
+        TALVORA_DEBUG("The launcher's folder is %u characters long, too long for the self-updater",
+                      static_cast<unsigned>(folder.size()));
+        showBox("FAIL_DOWNLOAD", UpdateCaption);
+        requestGameStart();
+        return;
+    }
+    const char* local = formatTemp("%s\\launcher.bin", folder.c_str());
     const char* url = formatTemp("%s/launcher.exe", PatchServerUrl);
     if (*local && *url && downloadFile(local, url)) {
         versionRecord.installedLauncher = versionRecord.launcherVersion;
@@ -78,8 +89,15 @@ bool refreshClient() {
         requestGameStart();
         return false;
     }
-    CopyFileA(local, installed, FALSE);
+    const bool replaced = CopyFileA(local, installed, FALSE) != 0;
+    const unsigned long error = replaced ? 0 : GetLastError();
     DeleteFileA(local);
+    if (!replaced) {
+        // Not recorded: the next run fetches the client again.
+        TALVORA_DEBUG("Orvant.exe cannot be replaced (error %lu); the client stays at version %u", error,
+                      versionRecord.installedClient);
+        return true;
+    }
     versionRecord.installedClient = versionRecord.clientVersion;
     saveVersionFile();
     return true;

@@ -1,3 +1,4 @@
+#include "launcher/session/self_update_paths.h"
 #include "launcher/session/version_record.h"
 
 #include <gtest/gtest.h>
@@ -56,4 +57,11 @@ TEST(VersionRecord, Decisions) {
         EXPECT_EQ(p.refreshClient, c.refreshClient) << c.latest << "/" << c.current;
         EXPECT_EQ(p.nextPatch, c.next) << c.latest << "/" << c.current;
     }
+}
+
+TEST(SelfUpdaterPaths, TheFolderMustLeaveRoomForTheUpdatersLongestPath) {
+    // "<folder>\launcher.bin" with its zero must fit 256 bytes: folders of up to 242 characters.
+    EXPECT_TRUE(session::selfUpdaterFits("C:"));
+    EXPECT_TRUE(session::selfUpdaterFits(std::string(242, 'a')));
+    for (size_t n : {243u, 244u, 246u, 300u}) EXPECT_FALSE(session::selfUpdaterFits(std::string(n, 'a'))) << n;
 }

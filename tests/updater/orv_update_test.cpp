@@ -15,7 +15,7 @@ namespace {
 
 // Runs OrvUpdate.exe from `folder` with `cwd` as its current directory; returns its exit code.
 int runUpdater(const std::string& folder, const std::string& cwd, const std::string& arguments = "") {
-    return runProcess("\"" + folder + "\\OrvUpdate.exe\"" + arguments, cwd, 30000);
+    return runProcess("\"" + folder + "\\OrvUpdate.exe\"" + arguments, cwd, 90000);
 }
 
 // Waits for the started launcher to leave its mark in `cwd`.
@@ -71,14 +71,41 @@ TEST_F(UpdaterTest, ReplacesAndStartsTheLauncher) {
     }
 }
 
+TEST_F(UpdaterTest, LauncherStillInUseForAFewSecondsIsReplacedOnceFree) {
+    ASSERT_TRUE(writeFileBytes(at("Talvora.exe"), "old launcher"));
+    ASSERT_TRUE(writeFileBytes(at("launcher.bin"), newLauncher));
+    // The old launcher holds its file for 4 seconds after starting the updater, longer than the
+    // updater's first wait.
+    HANDLE held = CreateFileA(at("Talvora.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    HANDLE releaser = CreateThread(
+        nullptr, 0,
+        [](void* h) -> DWORD {
+            Sleep(4000);
+            CloseHandle(static_cast<HANDLE>(h));
+            return 0;
+        },
+        held, 0, nullptr);
+    ASSERT_NE(releaser, nullptr);
+    EXPECT_EQ(runUpdater(install, elsewhere), 0);
+    WaitForSingleObject(releaser, INFINITE);
+    CloseHandle(releaser);
+    EXPECT_EQ(readFileBytes(at("Talvora.exe")), newLauncher);
+    EXPECT_FALSE(fileExists(at("launcher.bin")));
+    EXPECT_EQ(startedCommandLine(elsewhere), "\"" + at("Talvora.exe") + "\"");
+}
+
 TEST_F(UpdaterTest, LockedLauncherIsStartedAsItIs) {
     ASSERT_TRUE(writeFileBytes(at("Talvora.exe"), newLauncher));
     std::string replacement = newLauncher + std::string(16, 'x');
     ASSERT_TRUE(writeFileBytes(at("launcher.bin"), replacement));
-    // Held open for reading without sharing writes: the copy over it fails, starting it does not.
+    // Held open for reading without sharing writes for the whole run: the copy over it fails for 30
+    // seconds, then the updater goes on; starting the launcher works.
     HANDLE held = CreateFileA(at("Talvora.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    DWORD start = GetTickCount();
     EXPECT_EQ(runUpdater(install, elsewhere), 0);
+    EXPECT_GE(GetTickCount() - start, 30000u);
     EXPECT_FALSE(fileExists(at("launcher.bin")));
     EXPECT_EQ(startedCommandLine(elsewhere), "\"" + at("Talvora.exe") + "\"");
     CloseHandle(held);
