@@ -317,6 +317,61 @@ class LauncherScenarios(unittest.TestCase):
         self.assertEqual(read(os.path.join(self.install, "cver.v")), le32(4, 6))
         self.assertEqual(self.requested(), ["patch.hpl", "Orvant.exe"])
 
+    def test_client_that_cannot_be_replaced_is_fetched_again(self):
+        self.make_install(client=5)
+        old_client = read(os.path.join(self.install, "Orvant.exe"))
+        new_client = read(h.bin_path("standin_client.exe")) + b"client version 6"
+        write(os.path.join(self.root, "Orvant.exe"), new_client)
+        self.publish(extra=("--client", os.path.join(self.root, "Orvant.exe"), "--client-version", "6"))
+        self.serve()
+        # Something holds "Orvant.exe" open (a running client, a virus scanner): it cannot be replaced.
+        holder = self.session.start(h.bin_path("hold_file.exe"),
+                                    [h.windows_path(os.path.join(self.install, "Orvant.exe")), "120"], cwd=self.root)
+        deadline = time.monotonic() + 60
+        while b"held" not in holder.stdout() and holder.running() and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertIn(b"held", holder.stdout(), holder.result())
+        try:
+            self.run_launcher()
+            self.wait_for_game()
+        finally:
+            holder.stop()
+        self.assertEqual(read(os.path.join(self.install, "Orvant.exe")), old_client)
+        self.assertFalse(os.path.exists(os.path.join(self.install, "Orvant.bin")))
+        self.assertEqual(read(os.path.join(self.install, "cver.v")), le32(4, 5), "the refresh was not recorded")
+        self.assertIn("Orvant.exe cannot be replaced", self.log())
+
+        # The next run fetches the client again and puts it in place.
+        for name in ("standin-report.txt", "standin-commandline.txt"):
+            os.remove(os.path.join(self.install, name))
+        self.boxes.stop()
+        self.run_launcher()
+        self.wait_for_game()
+        self.assertEqual(read(os.path.join(self.install, "Orvant.exe")), new_client)
+        self.assertEqual(read(os.path.join(self.install, "cver.v")), le32(4, 6))
+        self.assertEqual(self.requested(), ["patch.hpl", "Orvant.exe", "patch.hpl", "Orvant.exe"])
+
+    def test_self_update_refused_in_a_folder_too_deep_for_the_updater(self):
+        # The launcher's folder is 244 characters long as Windows names it: the launcher's own paths
+        # fit, but "launcher.bin" beside the self-updater does not fit its buffers.
+        deep = os.path.join(self.root, "deep")
+        while len(h.windows_path(deep)) < 244:
+            deep = os.path.join(deep, "p" * min(40, 243 - len(h.windows_path(deep))))
+        self.assertEqual(len(h.windows_path(deep)), 244)
+        self.install = deep
+        self.make_install(launcher=3, client=5)
+        write(os.path.join(self.root, "launcher.exe"), read(h.bin_path("Talvora.exe")) + b"launcher version 4")
+        self.publish(extra=("--launcher", os.path.join(self.root, "launcher.exe"), "--launcher-version", "4"))
+        self.serve()
+        self.run_launcher()
+        # Refused as a failed download: the box, then the game start, which ends the launcher.
+        self.assertEqual(self.boxes.wait_for(1, timeout=60), [("Erro ao atualizar", FAIL_DOWNLOAD)])
+        self.assertEqual(self.launcher.wait(60), 0, "launcher: %r" % self.launcher.result())
+        self.assertEqual(self.requested(), ["patch.hpl"])
+        self.assertEqual(read(os.path.join(self.install, "cver.v")), le32(3, 5))
+        self.assertFalse(os.path.exists(os.path.join(self.install, "launcher.bin")))
+        self.assertIn("too long for the self-updater", self.log())
+
     def test_newer_launcher(self):
         self.make_install(launcher=3, client=5)
         new_launcher = read(h.bin_path("Talvora.exe")) + b"launcher version 4"
