@@ -146,6 +146,53 @@ TEST_P(ViewBudgetTest, ManyOpenFilesStayWithinTheBudgetAndReadTheirBytes) {
     EXPECT_EQ(env.live(), 0u);
 }
 
+TEST_P(ViewBudgetTest, ThreadsOpeningAndClosingAtOnceKeepTheBudget) {
+    const Policy policy = GetParam();
+    vfs::VfsStore* store = vfs::openStore(env, "data.idx", vfs::ViewPolicy{policy.windowed, policy.budget});
+    ASSERT_NE(store, nullptr);
+    // Each thread holds at most three files: their own views add at most three of the largest ranges.
+    constexpr int Threads = 4, Held = 3;
+    uint64_t largest = 0;
+    for (const StoredFile& f : files) largest = std::max<uint64_t>(largest, (f.offset & 0xFFFFu) + f.length);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < Threads; ++t) {
+        threads.emplace_back([&, t] {
+            std::vector<std::pair<vfs::VFile*, size_t>> held;
+            uint32_t x = 12345u + static_cast<uint32_t>(t);
+            for (int step = 0; step < 400; ++step) {
+                x = x * 1103515245u + 12345u;
+                size_t i = (x >> 8) % files.size();
+                vfs::VFile* f = vfs::openFile(files[i].path.c_str(), store);
+                if (!f) {
+                    ++wrong;
+                    continue;
+                }
+                held.emplace_back(f, i);
+                if (held.size() < static_cast<size_t>(Held)) continue;
+                // Check and close the file held longest while the others stay open.
+                vfs::VFile* oldest = held.front().first;
+                size_t which = held.front().second;
+                held.erase(held.begin());
+                uint32_t size = 0;
+                const void* data = vfs::dataOf(&size, oldest);
+                if (size != files[which].length ||
+                    std::memcmp(data, patternBytes(size, static_cast<uint32_t>(which)).data(), size) != 0) {
+                    ++wrong;
+                }
+                vfs::closeFile(oldest);
+            }
+            for (auto& h : held) vfs::closeFile(h.first);
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(wrong.load(), 0) << policy.name;
+    EXPECT_LE(env.peak(), policy.budget + Threads * Held * largest) << policy.name;
+    EXPECT_EQ(env.live(), store->views->mappedBytes()) << policy.name;
+    vfs::closeStore(store);
+    EXPECT_EQ(env.live(), 0u);
+}
+
 // The 32-bit client's policy, tighter budgets, none at all, and whole packs under a budget that holds
 // the smaller pack only.
 INSTANTIATE_TEST_SUITE_P(Policies, ViewBudgetTest,
