@@ -73,8 +73,7 @@ struct VfsStore {
 // opened or read, ends early, has bytes left over or names a pack with a name length of 0 or above
 // 31 (no half-read store), and when memory runs out. `views` says how files share views of the packs;
 // by default as this process needs (see view_cache.h).
-VfsStore* openStore(platform::Env& env, const char* indexPath,
-                    const ViewPolicy& views = ViewPolicy::forThisProcess());
+VfsStore* openStore(platform::Env& env, const char* indexPath, const ViewPolicy& views = ViewPolicy{});
 
 // Releases the store, its pack handles and tables. nullptr is accepted. Files opened from the store
 // stay readable (they hold their own views).

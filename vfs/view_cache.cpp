@@ -14,13 +14,6 @@ void releaseView(SharedView* view) {
     }
 }
 
-ViewPolicy ViewPolicy::forThisProcess() {
-    ViewPolicy policy;
-    policy.windowed = sizeof(void*) < 8;
-    policy.budget = policy.windowed ? ViewCache::WindowBudget : ViewCache::Unlimited;
-    return policy;
-}
-
 ViewCache::ViewCache(platform::Env& env, const ViewPolicy& policy)
     : env_(env), windowSize_(policy.windowed ? WindowSize : Unlimited), budget_(policy.budget) {}
 

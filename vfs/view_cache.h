@@ -40,16 +40,7 @@ struct SharedView {
 // Drops one reference; the last one unmaps the view. nullptr is accepted.
 void releaseView(SharedView* view);
 
-// How a store shares views of its packs.
-struct ViewPolicy {
-    bool windowed = false;  // windows of ViewCache::WindowSize, or one view of each whole pack
-    uint64_t budget = 0;    // most bytes of shared views mapped at once, all packs together
-
-    // What this process needs: windows within ViewCache::WindowBudget for a 32-bit process, whole
-    // packs without a bound for a 64-bit one. Tests choose another policy to run the 32-bit one on a
-    // 64-bit host.
-    static ViewPolicy forThisProcess();
-};
+struct ViewPolicy;  // below
 
 class ViewCache {
 public:
@@ -57,7 +48,7 @@ public:
     static constexpr uint64_t WindowBudget = 256u << 20;
     static constexpr uint64_t Unlimited = ~uint64_t{0};
 
-    explicit ViewCache(platform::Env& env, const ViewPolicy& policy = ViewPolicy::forThisProcess());
+    ViewCache(platform::Env& env, const ViewPolicy& policy);
     ~ViewCache();
     ViewCache(const ViewCache&) = delete;
     ViewCache& operator=(const ViewCache&) = delete;
@@ -97,6 +88,16 @@ private:
     uint64_t mapped_ = 0;
     SharedView* newest_ = nullptr;  // every view the cache holds, from the last used to the first
     SharedView* oldest_ = nullptr;
+};
+
+// How a store shares views of its packs. By default what this process needs: windows within
+// ViewCache::WindowBudget for a 32-bit process, whole packs without a bound for a 64-bit one. Tests
+// choose another policy to run the 32-bit one on a 64-bit host.
+struct ViewPolicy {
+    // Windows of ViewCache::WindowSize, or one view of each whole pack.
+    bool windowed = sizeof(void*) < 8;
+    // Most bytes of shared views mapped at once, all packs together.
+    uint64_t budget = windowed ? ViewCache::WindowBudget : ViewCache::Unlimited;
 };
 
 }  // namespace vfs

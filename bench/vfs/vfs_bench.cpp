@@ -241,7 +241,8 @@ int main(int argc, char** argv) {
         double us = 1e6 / N;
         report("open+read+close 4 KiB, OstrelVFS (loose check on)", format("%.2f us", vfsSeconds * us), "");
         report("open+read+close 4 KiB, OstrelVFS (vSetReadPath 0)", format("%.2f us", vfsNoLooseSeconds * us), "");
-        report("open+read+close 4 KiB, OstrelVFS 32-bit windows", format("%.2f us", windowedSeconds * us), "");
+        report("open+read+close 4 KiB, OstrelVFS 32-bit windows", format("%.2f us", windowedSeconds * us),
+               "");
         report("open+read+close 4 KiB, PhysicsFS stored ZIP", format("%.2f us", zipSeconds * us), "");
         report("open+read+close 4 KiB, loose fopen/fread", format("%.2f us", looseSeconds * us), "");
         report("  ratio PhysicsFS / OstrelVFS (loose check on)", format("%.2fx", zipSeconds / vfsSeconds), ">= 3x");

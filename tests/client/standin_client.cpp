@@ -27,7 +27,7 @@
 // ("<path> missing", "<path> length <got> expected <want>", "<path> fnv1a32 <got> expected <want>").
 // The process's address space is measured after every open and after the reads; standard output
 // (and --out) gets one summary line:
-//   hold-all checked=<files> failed=<files> peak-mapped=<bytes> peak-address-space=<bytes> peak-working-set=<bytes>
+//   hold-all checked=<n> failed=<n> peak-mapped=<bytes> peak-address-space=<bytes> peak-working-set=<bytes>
 // peak-mapped is the most bytes of mapped views (MEM_MAPPED regions) seen at once, peak-address-space
 // the most reserved and committed bytes of every kind, peak-working-set the process's own peak.
 // Exit code 0 when every file was read right, 1 when one was missing or wrong, 2 when the library,
@@ -170,7 +170,8 @@ bool readHoldList(const std::string& listPath, std::vector<Listed>* out, size_t*
 }
 
 // The --hold-all mode: every listed file open at once, each read whole and checked, then all closed.
-int holdAll(const Library& vfs, const std::string& index, const std::string& listPath, const std::string& outPath) {
+int holdAll(const Library& vfs, const std::string& index, const std::string& listPath,
+            const std::string& outPath) {
     std::vector<Listed> listed;
     size_t badLine = 0;
     if (!readHoldList(listPath, &listed, &badLine)) {
@@ -223,8 +224,8 @@ int holdAll(const Library& vfs, const std::string& index, const std::string& lis
                          static_cast<unsigned long>(want.length));
             ++failed;
         } else if (h != want.checksum) {
-            std::fprintf(stderr, "%s fnv1a32 %08lx expected %08lx\n", want.path.c_str(), static_cast<unsigned long>(h),
-                         static_cast<unsigned long>(want.checksum));
+            std::fprintf(stderr, "%s fnv1a32 %08lx expected %08lx\n", want.path.c_str(),
+                         static_cast<unsigned long>(h), static_cast<unsigned long>(want.checksum));
             ++failed;
         }
     }
@@ -239,9 +240,11 @@ int holdAll(const Library& vfs, const std::string& index, const std::string& lis
                                   : 0;
     char summary[256];
     std::snprintf(summary, sizeof summary,
-                  "hold-all checked=%zu failed=%zu peak-mapped=%llu peak-address-space=%llu peak-working-set=%llu\n",
+                  "hold-all checked=%zu failed=%zu peak-mapped=%llu peak-address-space=%llu "
+                  "peak-working-set=%llu\n",
                   listed.size(), failed, static_cast<unsigned long long>(peak.mapped),
-                  static_cast<unsigned long long>(peak.used), static_cast<unsigned long long>(peakWorkingSet));
+                  static_cast<unsigned long long>(peak.used),
+                  static_cast<unsigned long long>(peakWorkingSet));
     std::fputs(summary, stdout);
     if (!outPath.empty()) {
         std::ofstream out(outPath, std::ios::binary);

@@ -93,7 +93,8 @@ TEST(StandinClient, HoldsEveryListedFileOpenAndChecksItsBytes) {
         std::string bad = holdLine("data\\f1.bin", 1331, patternBytes(1331, 2)) +
                           holdLine("data\\f2.bin", 1661, patternBytes(1662, 2)) +
                           holdLine("data\\f3.bin", 1993, patternBytes(1993, 3)) +
-                          holdLine("data\\none.bin", 5, "none!") + holdLine("data\\f0.bin", 1000, patternBytes(1000, 0));
+                          holdLine("data\\none.bin", 5, "none!") +
+                          holdLine("data\\f0.bin", 1000, patternBytes(1000, 0));
         ASSERT_TRUE(writeFileBytes("bad.list", bad));
         ASSERT_TRUE(writeFileBytes("malformed.list", "data\\f0.bin 1000 12345678\n"));
     }

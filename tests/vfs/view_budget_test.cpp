@@ -128,7 +128,8 @@ TEST_P(ViewBudgetTest, ManyOpenFilesStayWithinTheBudgetAndReadTheirBytes) {
                     uint32_t data = 0;
                     if (vfs::readItems(&got[0], 1, static_cast<uint32_t>(got.size()), f) != want.size() ||
                         got.compare(0, want.size(), want) != 0 ||
-                        std::memcmp(vfs::dataOf(&data, f), want.data(), want.size()) != 0 || data != want.size()) {
+                        std::memcmp(vfs::dataOf(&data, f), want.data(), want.size()) != 0 ||
+                        data != want.size()) {
                         ++wrong;
                     }
                     vfs::closeFile(f);
@@ -200,6 +201,8 @@ INSTANTIATE_TEST_SUITE_P(Policies, ViewBudgetTest,
                                            Policy{"ThreeWindows", true, 3 * W},
                                            Policy{"NoSharedWindows", true, 0},
                                            Policy{"WholePacks1GiB", false, 1024 * MiB}),
-                         [](const ::testing::TestParamInfo<Policy>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Policy>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
