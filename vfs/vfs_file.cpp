@@ -54,7 +54,7 @@ VFile* openStored(const Found& found, VfsStore* store) {
         return file;
     }
     if (found.pack->views) {
-        file->shared = found.pack->views->acquire(entry.offset, entry.length);
+        file->shared = found.pack->views->acquire(found.pack->viewPack, entry.offset, entry.length);
         if (file->shared) {
             file->view.data = file->shared->view.data + (entry.offset - file->shared->start);
             return file;

@@ -1,6 +1,7 @@
 // Reading stored and loose files of an opened store: a small stream interface in the manner of the
-// runtime's file functions. A stored file is served from a mapped view of just its range in the pack
-// (never copied on open); a loose file on disk from a runtime stream.
+// runtime's file functions. A stored file is served from a view of its pack that the store shares
+// between files (view_cache.h), or from a view of just its own range when no shared view serves it;
+// it is never copied on open. A loose file on disk is read from a runtime stream.
 #pragma once
 
 #include <cstdint>

@@ -42,8 +42,9 @@ void fillTable(PackTable* table, const std::vector<packformat::IndexEntry>& list
     }
 }
 
-// Opens one pack read-only and maps it; reads its table only when both succeed.
-void openPack(platform::Env& env, PackRecord* record, const packformat::IndexPack& listed) {
+// Opens one pack read-only and maps it; reads its table only when both succeed. Throws
+// std::bad_alloc when memory runs out.
+void openPack(platform::Env& env, ViewCache* views, PackRecord* record, const packformat::IndexPack& listed) {
     PackTable& table = record->table;
     table.path = record->name;
     env.setBinaryFileMode();
@@ -54,7 +55,8 @@ void openPack(platform::Env& env, PackRecord* record, const packformat::IndexPac
     if (!env.fileSize(table.fileHandle, &table.fileSize)) return;
     table.entryCount = listed.entryCount > 0 ? listed.entryCount : 0;
     fillTable(&table, listed.entries);
-    table.views.reset(new ViewCache(env, table.mappingHandle, table.fileSize));
+    if (!views->addPack(table.mappingHandle, table.fileSize, &table.viewPack)) throw std::bad_alloc();
+    table.views = views;
 }
 
 const PackEntry* findEntryByKey(const PackTable& table, uint32_t key) {
@@ -69,11 +71,12 @@ const PackEntry* findEntryByKey(const PackTable& table, uint32_t key) {
 
 }  // namespace
 
-VfsStore* openStore(platform::Env& env, const char* indexPath) {
+VfsStore* openStore(platform::Env& env, const char* indexPath, const ViewPolicy& views) {
     VfsStore* store = new (std::nothrow) VfsStore;
     if (!store) return nullptr;
     try {
         store->env = &env;
+        store->views.reset(new ViewCache(env, views));
         store->indexPath = indexPath;
         env.setBinaryFileMode();
         store->indexStream = std::fopen(indexPath, "rb");
@@ -94,7 +97,7 @@ VfsStore* openStore(platform::Env& env, const char* indexPath) {
         store->packs.resize(index.packs.size());
         for (size_t i = 0; i < index.packs.size(); ++i) {
             store->packs[i].name = index.packs[i].name;
-            openPack(env, &store->packs[i], index.packs[i]);
+            openPack(env, store->views.get(), &store->packs[i], index.packs[i]);
             // The decoded table is no longer needed; give its memory back as we go.
             std::vector<packformat::IndexEntry>().swap(index.packs[i].entries);
         }
@@ -107,8 +110,8 @@ VfsStore* openStore(platform::Env& env, const char* indexPath) {
 
 void closeStore(VfsStore* store) {
     if (!store) return;
+    store->views.reset();  // views still used by open files stay mapped until those close
     for (PackRecord& pack : store->packs) {
-        pack.table.views.reset();  // views still used by open files stay mapped until those close
         store->env->closeMapping(pack.table.mappingHandle);
         store->env->closeFile(pack.table.fileHandle);
     }

@@ -49,7 +49,8 @@ struct PackTable {
     int32_t entryCount = 0;          // as the index states it; 0 when the table was not read
     uint64_t fileSize = 0;
     std::string path;
-    std::unique_ptr<ViewCache> views;  // shared views that opened files read from
+    ViewCache* views = nullptr;  // the store's shared views, when this pack's files can use them
+    uint32_t viewPack = 0;       // the pack's number in `views`
 };
 
 struct PackRecord {
@@ -65,12 +66,14 @@ struct VfsStore {
     uint8_t packCount = 0;
     std::vector<PackRecord> packs;
     bool readPathFlag = true;
+    std::unique_ptr<ViewCache> views;  // shared views of all packs that opened files read from
 };
 
 // Opens the index at `indexPath` and every pack it names. Returns nullptr when the index cannot be
 // opened or read, ends early, has bytes left over or names a pack with a name length of 0 or above
-// 31 (no half-read store), and when memory runs out.
-VfsStore* openStore(platform::Env& env, const char* indexPath);
+// 31 (no half-read store), and when memory runs out. `views` says how files share views of the packs;
+// by default as this process needs (see view_cache.h).
+VfsStore* openStore(platform::Env& env, const char* indexPath, const ViewPolicy& views = ViewPolicy{});
 
 // Releases the store, its pack handles and tables. nullptr is accepted. Files opened from the store
 // stay readable (they hold their own views).

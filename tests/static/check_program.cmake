@@ -1,8 +1,10 @@
 # cmake -DOBJDUMP=... -DFILE=... -DARCH=i386|i386:x86-64 -DGUI=ON|OFF -DELEVATED=ON|OFF
-#       -DALLOWED="kernel32.dll|user32.dll|..." -P check_program.cmake
+#       [-DLARGE_ADDRESS_AWARE=ON] -DALLOWED="kernel32.dll|user32.dll|..." -P check_program.cmake
 # A deliverable as a file: its machine, its subsystem, the manifest that asks for administrator
-# rights, and imports from nothing but the allowed DLLs (Windows' own, and unrar.dll for the
-# launcher: no C++ runtime, libgcc or winpthread DLLs).
+# rights, for a program that must have 4 GiB of address space on 64-bit Windows the
+# IMAGE_FILE_LARGE_ADDRESS_AWARE mark (0x0020) of its file header, and imports from nothing but the
+# allowed DLLs (Windows' own, and unrar.dll for the launcher: no C++ runtime, libgcc or winpthread
+# DLLs).
 if(NOT EXISTS "${FILE}")
   message(FATAL_ERROR "${FILE} was not built")
 endif()
@@ -18,6 +20,16 @@ string(REGEX MATCH "Subsystem[ \t]+0000000([0-9])" subsystem "${dump}")
 set(subsystem_number "${CMAKE_MATCH_1}")
 if(GUI AND NOT subsystem_number STREQUAL "2")
   message(FATAL_ERROR "${FILE} is not a graphical-subsystem program (${subsystem})")
+endif()
+# The file header's characteristics ("DllCharacteristics" is another field of the optional header).
+string(REGEX MATCH "(^|\n)Characteristics 0x([0-9a-fA-F]+)" characteristics_line "${dump}")
+set(characteristics "${CMAKE_MATCH_2}")
+if(characteristics STREQUAL "")
+  message(FATAL_ERROR "${FILE}: objdump shows no file header characteristics")
+endif()
+math(EXPR large_address_aware "0x${characteristics} & 0x0020")
+if(LARGE_ADDRESS_AWARE AND large_address_aware EQUAL 0)
+  message(FATAL_ERROR "${FILE} is not large-address-aware (characteristics 0x${characteristics})")
 endif()
 if(ELEVATED)
   file(STRINGS ${FILE} manifest REGEX "requestedExecutionLevel")
@@ -37,4 +49,4 @@ foreach(entry IN LISTS imports)
     message(FATAL_ERROR "${FILE} imports ${dll}, which it may not")
   endif()
 endforeach()
-message(STATUS "${FILE}: ${ARCH}, subsystem ${subsystem_number}, imports ${names}")
+message(STATUS "${FILE}: ${ARCH}, subsystem ${subsystem_number}, characteristics 0x${characteristics}, imports ${names}")
