@@ -606,9 +606,9 @@ class WindowMouse(WindowTestCase):
 
 
 
-class WindowDuringPatches(WindowTestCase):
-    """Real patch runs against nginx: the last frame before the game starts, the bars during a
-    rate-limited download, and a window closed in the middle of a patch."""
+class PatchRunCase(WindowTestCase):
+    """A window test with real patch runs against nginx: the test CA trusted by the session, and
+    installations, patches and servers made per test."""
 
     @classmethod
     def setUpClass(cls):
@@ -682,6 +682,11 @@ class WindowDuringPatches(WindowTestCase):
                 return report.decode()
             time.sleep(0.1)
         self.fail("the stand-in client did not report")
+
+
+class WindowDuringPatches(PatchRunCase):
+    """Real patch runs: the last frame before the game starts, the bars during a rate-limited
+    download, and a window closed in the middle of a patch's download."""
 
     def test_last_frame_before_the_game_starts(self):
         install = self.make_game_install()

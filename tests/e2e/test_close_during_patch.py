@@ -1,0 +1,156 @@
+"""The launcher closed by its close button while a patch is being applied: a patch of 20,000
+records, the click (window pixel (380, 7)) timed from the log line that starts the application
+("Iniciando atualizacao.") to land at a random moment of it. Every time the launcher must end with
+exit code 0, the store must decode and hold exactly the old patch or the new one with every entry's
+bytes right, and the next run must complete the update and start the client.
+
+TALVORA_CLOSE_ROUNDS sets the number of rounds (10 on win64, 5 on the emulated i686 build); the
+summary line gives the old/new counts, the exit codes and the longest time from click to exit.
+"""
+
+import os
+import random
+import shutil
+import subprocess
+import time
+import unittest
+
+import harness as h
+import test_launcher as tl
+import test_window as tw
+
+RECORDS = 20000
+STARTED = b"Iniciando atualizacao."
+FINISHED = b"Patch progeress : 100"
+
+
+def many_files():
+    """The patch's 20,000 new files, small and each different."""
+    files = {}
+    for i in range(RECORDS):
+        size = 16 + (i * 37) % 185
+        files["data/many/f%05d.bin" % i] = bytes(((i * 131 + k * 7) & 0xFF) for k in range(size))
+    return files
+
+
+class CloseDuringApplication(tw.PatchRunCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.new_files = many_files()
+        cls.new_files["data/a.txt"] = b"alpha v11"
+        stage = h.fresh_dir(os.path.join(cls.work, "patch11"))
+        for path, data in cls.new_files.items():
+            tl.write(os.path.join(stage, "change", "pack", path), data)
+        tl.tool(tw.MKPATCH, "build", 11, os.path.join(stage, "change"), os.path.join(stage, "out"))
+        cls.archive = os.path.join(stage, "out", "11.rar")
+        # Every path the store may hold, for reading it back whole.
+        cls.names = os.path.join(stage, "names.txt")
+        with open(cls.names, "w") as f:
+            f.write("\n".join(sorted(set(cls.new_files) | set(tl.BASE_FILES))) + "\n")
+
+    def expected(self, version):
+        files = dict(tl.BASE_FILES)
+        if version == 11:
+            files.update(self.new_files)
+        return files
+
+    def store_content(self, install, where):
+        """Every file the store holds, read back through the library."""
+        out = h.fresh_dir(os.path.join(self.root, where))
+        p = subprocess.run([tw.OSTREL_PACK, "extract", os.path.join(install, "data.idx"), out, "--names", self.names],
+                           capture_output=True, timeout=300)
+        self.assertEqual(p.returncode, 0, p.stdout + p.stderr)
+        found = {}
+        for folder, _, names in os.walk(out):
+            for name in names:
+                path = os.path.join(folder, name)
+                found[os.path.relpath(path, out).replace(os.sep, "/")] = tl.read(path)
+        return found
+
+    def prepared_install(self, name):
+        self.root = h.fresh_dir(os.path.join(self.base, name))
+        install = self.make_game_install()
+        server_dir = os.path.join(self.root, "server")
+        tl.tool(tw.MKPATCH, "publish", server_dir, self.archive)
+        return install, server_dir
+
+    def wait_in_log(self, text, timeout):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if text in self.launcher.stdout():
+                return time.monotonic()
+            self.assertTrue(self.launcher.running(), "launcher ended: %r" % self.launcher.result())
+            time.sleep(0.02)
+        self.fail("no %r in the launcher's log" % text)
+
+    def run_to_the_game(self, install, server_dir, name):
+        server = self.serve(server_dir)
+        self.watch_boxes("boxes-%s.txt" % name)
+        self.start_launcher(install)
+        report = self.wait_for_game(install)
+        server.stop()
+        return report
+
+    def test_close_button_while_a_patch_is_applied(self):
+        default_rounds = 5 if h.builds_32bit() else 10
+        rounds = max(1, int(os.environ.get("TALVORA_CLOSE_ROUNDS", default_rounds)))
+        self.base = self.root
+
+        # An undisturbed run gives the length of the application.
+        install, server_dir = self.prepared_install("calibration")
+        server = self.serve(server_dir)
+        self.watch_boxes("boxes.txt")
+        self.start_launcher(install)
+        started = self.wait_in_log(STARTED, 300)
+        finished = self.wait_in_log(FINISHED, 300)
+        span = finished - started
+        self.wait_for_game(install)
+        server.stop()
+        self.assertEqual(self.store_version(install), 11)
+
+        rng = random.Random(RECORDS)
+        outcomes = {10: 0, 11: 0}
+        inside, codes, longest = 0, [], 0.0
+        for round_ in range(rounds):
+            delay = rng.uniform(0, span)
+            with self.subTest(round=round_, click_after_s=round(delay, 2)):
+                install, server_dir = self.prepared_install("round%02d" % round_)
+                server = self.serve(server_dir)
+                boxes = self.watch_boxes("boxes.txt")
+                self.start_launcher(install)
+                self.wait_in_log(STARTED, 300)
+                time.sleep(delay)
+                applying = FINISHED not in self.launcher.stdout()
+                clicked = time.monotonic()
+                tw.xdotool(self.display, "mousemove", self.origin[0] + 380, self.origin[1] + 7, "click", 1)
+                rc = self.launcher.wait(60)
+                took = time.monotonic() - clicked
+                server.stop()
+                codes.append(rc)
+                self.assertEqual(rc, 0, "launcher: %r" % self.launcher.result())
+                inside += applying
+                longest = max(longest, took)
+                self.assertEqual(boxes.boxes(), [])
+                self.assertIsNone(tl.read(os.path.join(install, "standin-report.txt")), "the game started")
+
+                # The store decodes and holds exactly one of the two patches.
+                self.verify_store(install)
+                version = self.store_version(install)
+                self.assertIn(version, (10, 11))
+                self.assertEqual(self.store_content(install, "after-close"), self.expected(version))
+                outcomes[version] += 1
+
+                # The next run completes the update and starts the client.
+                report = self.run_to_the_game(install, server_dir, "next")
+                self.assertEqual(self.store_version(install), 11)
+                self.assertIn(tl.report_line("data/a.txt", b"alpha v11"), report)
+                self.assertEqual(self.store_content(install, "after-next-run"), self.expected(11))
+        print("%d closes while applying %d records (application %.1f s): %d clicks inside the application; "
+              "%d stores left at the old patch, %d at the new one; exit codes %s; longest click to exit %.2f s"
+              % (rounds, RECORDS, span, inside, outcomes[10], outcomes[11], sorted(set(codes)), longest))
+        self.assertGreater(inside, 0, "no click landed inside the application")
+
+
+if __name__ == "__main__":
+    unittest.main()
