@@ -10,26 +10,12 @@
 #include "launcher/core/status_board.h"
 #include "launcher/packstore/pack_store.h"
 #include "launcher/packstore/store_internal.h"
+#include "packformat/installation_path.h"
 #include "packformat/patch_codec.h"
 
 namespace packstore {
 
 namespace {
-
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
-
-// A component that Windows takes for ".." once it has dropped trailing dots and spaces.
-bool looksLikeParent(const std::string& name, size_t begin, size_t end) {
-    size_t dots = 0;
-    for (size_t k = begin; k < end; ++k) {
-        if (name[k] == '.') {
-            ++dots;
-        } else if (name[k] != ' ') {
-            return false;
-        }
-    }
-    return dots >= 2;
-}
 
 // Makes the whole file's bytes reachable through *bytes: a read-only view of it, or a copy where it
 // cannot be mapped (a file of zero bytes, or no room in the address space for the view).
@@ -52,20 +38,6 @@ bool loadBytes(platform::Env& env, PatchDataFile* patch, const uint8_t** bytes, 
 }
 
 }  // namespace
-
-bool isInstallationPath(const std::string& name) {
-    if (name.empty()) return false;
-    if (isSeparator(name[0])) return false;  // rooted, or a UNC name
-    if (name.find(':') != std::string::npos) return false;
-    size_t begin = 0;
-    while (begin <= name.size()) {
-        size_t end = begin;
-        while (end < name.size() && !isSeparator(name[end])) ++end;
-        if (looksLikeParent(name, begin, end)) return false;
-        begin = end + 1;
-    }
-    return true;
-}
 
 std::vector<uint8_t> PatchRecord::unmasked() const {
     std::vector<uint8_t> out(data, data + dataLength);

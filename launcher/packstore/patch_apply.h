@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "packformat/installation_path.h"
 #include "platform/env.h"
 
 namespace packstore {
@@ -46,10 +47,8 @@ struct PatchDataFile {
     void release();
 };
 
-// True when `name` is a path inside the installation: relative, without a drive letter or other
-// ':' (a stream name), and without a ".." component (nor one that Windows would take as "..": only
-// dots and spaces).
-bool isInstallationPath(const std::string& name);
+// The name check of kind-3 and kind-4 records, shared with the archive extraction and the tools.
+using packformat::isInstallationPath;
 
 // Reads and checks the patch file at `path`. Returns false, with the file untouched, when it cannot
 // be opened or read, when it ends early, has bytes left over or lengths that do not fit it, or when

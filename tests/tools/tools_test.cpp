@@ -211,6 +211,9 @@ TEST_F(ToolsTest, BuildRefusals) {
         {"../outside.txt\n", "build 5 c out", 1},
         {"/etc/passwd\n", "build 5 c out", 1},
         {"C:\\\\boot.ini\n", "build 5 c out", 1},
+        {"nul.txt\n", "build 5 c out", 1},  // devices and names Windows would shorten
+        {"sub\\COM1.txt\n", "build 5 c out", 1},
+        {"old.txt.\n", "build 5 c out", 1},
         {"fine.txt\n", "build 65535 c out", 1},  // the deletions would need patch 65536
         {"", "build 0 c out", 2},
         {"", "build 65536 c out", 2},
@@ -222,6 +225,18 @@ TEST_F(ToolsTest, BuildRefusals) {
         ToolRun r = mkpatch(c.args);
         EXPECT_EQ(r.code, c.code) << c.args << " / " << c.deletions << r.err;
         EXPECT_FALSE(fileExists("out/5.rar")) << c.args;
+    }
+}
+
+TEST_F(ToolsTest, BuildRefusesLooseNamesWindowsWouldNotKeep) {
+    // Each would open a device or land under another name on the players' machines.
+    for (const char* name : {"aux.txt", "sub/Com3.dll", "LPT1", "readme.txt.", "sub /x.txt"}) {
+        fs::remove_all("c");
+        put(std::string("c/loose/") + name, "x");
+        ToolRun r = mkpatch("build 5 c out");
+        EXPECT_EQ(r.code, 1) << name;
+        EXPECT_NE(r.err.find("loose/"), std::string::npos) << name << ": " << r.err;
+        EXPECT_FALSE(fileExists("out/5.rar")) << name;
     }
 }
 

@@ -5,9 +5,9 @@
 #include <random>
 #include <set>
 
-#include "launcher/packstore/patch_apply.h"
 #include "launcher/session/archive_names.h"
 #include "packformat/index_codec.h"
+#include "packformat/installation_path.h"
 #include "packformat/patch_codec.h"
 #include "packformat/path_key.h"
 #include "tools/common/run_program.h"
@@ -61,16 +61,20 @@ bool validate(uint32_t number, const ChangeSet& change, std::string* why) {
         // Exactly what the launcher's extraction makes of the archive entry "ext\<path>".
         std::string stored = "ext\\" + f.storePath;
         session::EntryPlan plan = session::planEntry(stored.c_str(), 0, '\\');
-        if (plan.kind != session::EntryKind::LooseFile || plan.destination != f.storePath ||
-            !packstore::isInstallationPath(f.storePath) || stored.size() > 1023) {
-            *why = "loose/" + f.storePath + ": the launcher would not write this path inside the game folder";
+        const char* refusal = "";
+        if (!packformat::isInstallationPath(f.storePath, &refusal) || plan.kind != session::EntryKind::LooseFile ||
+            plan.destination != f.storePath || stored.size() > 1023) {
+            *why = "loose/" + f.storePath + ": the launcher would not write this path inside the game folder" +
+                   (*refusal ? std::string(" (") + refusal + ")" : std::string());
             return false;
         }
         written.insert(f.storePath);
     }
     for (const std::string& d : change.deletions) {
-        if (!packstore::isInstallationPath(patchName(d)) || d.size() > packformat::MaxPatchNameLength) {
-            *why = "delete.txt: " + d + " is not a path inside the game folder of at most 259 characters";
+        const char* refusal = "";
+        if (!packformat::isInstallationPath(patchName(d), &refusal) || d.size() > packformat::MaxPatchNameLength) {
+            *why = "delete.txt: " + d + " is not a path inside the game folder of at most 259 characters" +
+                   (*refusal ? std::string(" (") + refusal + ")" : std::string());
             return false;
         }
         if (written.count(d)) {
