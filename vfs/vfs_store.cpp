@@ -78,7 +78,7 @@ VfsStore* openStore(platform::Env& env, const char* indexPath) {
         store->env = &env;
         store->indexPath = indexPath;
         env.setBinaryFileMode();
-        store->indexStream = std::fopen(indexPath, "rb");
+        store->indexStream = platform::crtOpen(indexPath, "rb");
         if (!store->indexStream) {
             closeStore(store);
             return nullptr;

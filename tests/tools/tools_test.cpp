@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "packformat/patch_codec.h"
 #include "tests/support/temp_dir.h"
 #include "tests/vfs/store_builder.h"
 #include "vfs/vfs_exports.h"
@@ -176,6 +177,38 @@ TEST_F(ToolsTest, PatchRoundTrip) {
     ASSERT_EQ(mkpatch("check result server --out result13").code, 0);
     EXPECT_EQ(storeVersion("result13"), 13);
     EXPECT_EQ(readFileBytes("result13/notes.txt"), "notes");
+}
+
+TEST_F(ToolsTest, CheckLaysOutWindowsNamesAsPlayersGetThem) {
+    // A kind-3 patch file (another tool's, say) names its files with backslashes: check --out on
+    // Linux must give the folders a player's Windows gives, not one file with backslashes in its name.
+    makeBase();
+    packformat::PatchContent patch;
+    patch.seed = 7;
+    patch.version = 11;
+    patch.kind = packformat::PatchKindWrite;
+    for (const char* name : {"sub\\dir\\x.txt", "top.txt"}) {
+        packformat::PatchItem item;
+        item.name = name;
+        std::string text = std::string("bytes of ") + name;
+        item.data.assign(text.begin(), text.end());
+        patch.items.push_back(item);
+    }
+    std::vector<uint8_t> bytes;
+    std::string why;
+    ASSERT_TRUE(packformat::encodePatch(patch, &bytes, &why)) << why;
+    put("stage/11.dat", std::string(bytes.begin(), bytes.end()));
+    fs::create_directories("server/patch");
+    ASSERT_EQ(std::system("cd stage && rar a -idq ../server/patch/11.rar 11.dat >/dev/null"), 0);
+    ASSERT_TRUE(writeFileBytes("server/patch/patch.hpl", std::string("\x0B\0\0\0\0\0\0\0\0\0\0\0", 12)));
+
+    ToolRun check = mkpatch("check base server --out result");
+    ASSERT_EQ(check.code, 0) << check.out << check.err;
+    EXPECT_EQ(readFileBytes("result/sub/dir/x.txt"), "bytes of sub\\dir\\x.txt");
+    EXPECT_EQ(readFileBytes("result/top.txt"), "bytes of top.txt");
+    for (const auto& e : fs::directory_iterator("result")) {
+        EXPECT_EQ(e.path().filename().string().find('\\'), std::string::npos) << e.path();
+    }
 }
 
 TEST_F(ToolsTest, DiffOfTwoBuilds) {

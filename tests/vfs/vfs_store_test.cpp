@@ -297,6 +297,19 @@ TEST_F(StoreTest, LooseFilesAndFolders) {
     EXPECT_EQ(vSetReadPath(nullptr, 1), 0);
 }
 
+TEST_F(StoreTest, LooseFilesAreFoundByWindowsPaths) {
+    // The game asks with backslashes; a loose copy in a subfolder answers on every build.
+    StoreBuilder b;
+    b.addPack("GAME0.VFS");
+    ASSERT_NE(open(b), nullptr);
+    std::filesystem::create_directories("loose/sub");
+    ASSERT_TRUE(writeFileBytes("loose/sub/a.txt", "on disk"));
+    EXPECT_TRUE(VFileExists(store, "loose\\sub\\a.txt"));
+    EXPECT_EQ(VGetFileLength(store, "loose\\sub\\a.txt"), 7);
+    EXPECT_EQ(read("loose\\sub\\a.txt"), "on disk");
+    EXPECT_EQ(VGetFileLength(store, "loose\\sub"), 0);  // a folder
+}
+
 TEST_F(StoreTest, OverlongPathsAreNotFound) {
     std::string longPath(1024, 'a');
     StoreBuilder b;
