@@ -2,6 +2,7 @@
 // through the library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -115,6 +116,98 @@ TEST_F(ToolsTest, CreateRefusals) {
     EXPECT_EQ(pack("create other content --version 70000").code, 2);
     EXPECT_EQ(pack("frobnicate").code, 2);
     EXPECT_EQ(pack("--help").code, 0);
+}
+
+TEST_F(ToolsTest, NamesAreKeyedInTheGamesCodePage) {
+    // The game asks in Windows-1252; a content file named in UTF-8 on Linux must be stored under
+    // the key of its Windows-1252 name, and found under that name by list, verify and extract.
+    put("content/caf\xC3\xA9.txt", "coffee");          // café.txt
+    put("content/d\xC3\xA9j\xC3\xA0/vu.txt", "seen");  // déjà/vu.txt
+    ToolRun create = pack("create store content");
+    ASSERT_EQ(create.code, 0) << create.err;
+    EXPECT_EQ(stored("store", "caf\xE9.txt"), "coffee");
+    EXPECT_EQ(stored("store", "D\xE9J\xE0\\VU.TXT"), "seen");  // only a-z change case
+    EXPECT_EQ(stored("store", "caf\xC3\xA9.txt"), "<missing>");
+
+    ToolRun list = pack("list store/data.idx --names content");
+    ASSERT_EQ(list.code, 0) << list.err;
+    char key[16];
+    std::snprintf(key, sizeof key, "0x%08X", keyOf("caf\xE9.txt"));
+    size_t line = list.out.find(key);
+    ASSERT_NE(line, std::string::npos) << list.out;
+    EXPECT_NE(list.out.substr(line, list.out.find('\n', line) - line).find("caf\xC3\xA9.txt"), std::string::npos)
+        << list.out;
+
+    ToolRun verify = pack("verify store/data.idx --names content");
+    EXPECT_EQ(verify.code, 0) << verify.out << verify.err;
+    put("more/caf\xC3\xA9.txt", "x");
+    put("more/absent.txt", "x");
+    verify = pack("verify store/data.idx --names more");
+    EXPECT_EQ(verify.code, 1) << verify.out;
+    EXPECT_NE(verify.out.find("absent.txt"), std::string::npos) << verify.out;
+    EXPECT_EQ(verify.out.find("caf"), std::string::npos) << verify.out;
+
+    ASSERT_EQ(pack("extract store/data.idx copy --names content").code, 0);
+    EXPECT_EQ(readFileBytes("copy/caf\xC3\xA9.txt"), "coffee");
+    EXPECT_EQ(readFileBytes("copy/d\xC3\xA9j\xC3\xA0/vu.txt"), "seen");
+}
+
+TEST_F(ToolsTest, NamesWithoutAFormInTheCodePageAreRefused) {
+    struct Case {
+        const char* file;
+        const char* options;
+        int code;
+        const char* key;  // the stored name when accepted
+    } cases[] = {
+        {"\xC4\x89" "apelo.txt", "", 1, nullptr},                   // c-circumflex: not in Windows-1252
+        {"\xC5\x81\xC3\xB3" "d\xC5\xBA.txt", "", 1, nullptr},         // Polish: not in Windows-1252 ...
+        {"\xC5\x81\xC3\xB3" "d\xC5\xBA.txt", "--codepage 1250", 0, "\xA3\xF3" "d\x9F.txt"},  // ... but in 1250
+        {"bad\xFF.txt", "", 1, nullptr},                            // not even UTF-8
+        {"plain.txt", "--codepage windows-1252", 0, "plain.txt"},
+        {"plain.txt", "--codepage klingon", 2, nullptr},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        std::string content = "c" + std::to_string(n), out = "s" + std::to_string(n);
+        ++n;
+        put(content + "/" + c.file, "bytes");
+        ToolRun r = pack("create " + out + " " + content + " " + c.options);
+        EXPECT_EQ(r.code, c.code) << c.file << " " << c.options << ": " << r.err;
+        if (c.code == 1) {
+            EXPECT_NE(r.err.find(c.file), std::string::npos) << "the name is given: " << r.err;
+            EXPECT_FALSE(fileExists(out + "/data.idx")) << c.file;
+        }
+        if (c.key) {
+            EXPECT_EQ(stored(out, c.key), "bytes") << c.file;
+        }
+    }
+}
+
+TEST_F(ToolsTest, ExtractStaysInsideTheOutputFolder) {
+    StoreBuilder b;
+    size_t p = b.addPack("GAME0.VFS");
+    b.addFile(p, "../escape.txt", "out of bounds");
+    b.addFile(p, "sub/../../escape2.txt", "out of bounds");
+    b.addFile(p, "fine.txt", "fine");
+    fs::create_directories("store");
+    {
+        ScopedCurrentDir in("store");
+        b.write();
+    }
+    for (const char* name : {"../escape.txt", "sub/../../escape2.txt"}) {
+        ASSERT_TRUE(writeFileBytes("names.txt", std::string("fine.txt\n") + name + "\n"));
+        fs::create_directories("work/out");
+        ToolRun r = pack("extract store/data.idx work/out --names names.txt");
+        EXPECT_EQ(r.code, 1) << name;
+        std::string named = name;  // reported in the store's form
+        std::replace(named.begin(), named.end(), '/', '\\');
+        EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+        EXPECT_FALSE(fileExists("work/escape.txt")) << name;
+        EXPECT_FALSE(fileExists("work/escape2.txt")) << name;
+    }
+    ASSERT_TRUE(writeFileBytes("names.txt", "fine.txt\n"));
+    ASSERT_EQ(pack("extract store/data.idx work/out --names names.txt").code, 0);
+    EXPECT_EQ(readFileBytes("work/out/fine.txt"), "fine");
 }
 
 TEST_F(ToolsTest, VerifyFindsWhatTheGameWouldMisread) {
