@@ -4,10 +4,16 @@
 
 namespace packformat {
 
-bool normalisePath(const char* path, char* out) {
-    out[0] = '\0';
-    size_t length = std::strlen(path);
-    if (length > MaxPathLength) return false;
+bool normalisePath(const char* source, char* out) {
+    // Game clients normalise in place (the same buffer as source and destination): measure and copy
+    // the source into a work buffer before the first byte of `out` is written.
+    size_t length = std::strlen(source);
+    if (length > MaxPathLength) {
+        out[0] = '\0';
+        return false;
+    }
+    char path[NormalisedPathBufferSize];
+    std::memcpy(path, source, length + 1);
     size_t end = length;
     while (end > 0 && path[end - 1] == ' ') --end;
     size_t begin = 0;

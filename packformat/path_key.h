@@ -13,7 +13,8 @@ constexpr size_t NormalisedPathBufferSize = MaxPathLength + 1;
 // Normalises `path` into `out` (at least NormalisedPathBufferSize bytes): trailing then leading
 // spaces dropped, '/' turned into '\', a '\' directly followed by another '\' written once, letters
 // a-z upper-cased (always the classic locale, whatever the host process set). Returns false, with
-// `out` empty, when the path is longer than MaxPathLength characters.
+// `out` empty, when the path is longer than MaxPathLength characters. `out` may be `path` itself
+// (normalising in place).
 bool normalisePath(const char* path, char* out);
 
 // djb2 over the bytes of an already normalised text, each byte taken as a signed 8-bit value.

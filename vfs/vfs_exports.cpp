@@ -99,7 +99,12 @@ int32_t OSTREL_CALL VGetError() noexcept { return 0; }
 
 bool OSTREL_CALL __ConvertPath(const char* source, char* destination) noexcept {
     // A path too long for the 1024-byte work buffer is refused with an empty result instead of
-    // overrunning it.
+    // overrunning it; so is a missing source. Source and destination may be one buffer.
+    if (!destination) return false;
+    if (!source) {
+        destination[0] = '\0';
+        return false;
+    }
     return packformat::normalisePath(source, destination);
 }
 

@@ -22,7 +22,7 @@ VFile* openLoose(const char* path, VfsStore* store) {
     // A folder passes the access checks but is no file to read (the runtime's fopen refuses it on
     // Windows; check it here so every platform answers the same).
     if (store->env->isFolder(path)) return nullptr;
-    std::FILE* stream = std::fopen(path, "rb");
+    std::FILE* stream = platform::crtOpen(path, "rb");
     if (!stream) return nullptr;
     VFile* file = new (std::nothrow) VFile;
     if (!file) {

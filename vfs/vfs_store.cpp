@@ -53,7 +53,9 @@ void openPack(platform::Env& env, ViewCache* views, PackRecord* record, const pa
     table.mappingHandle = env.mapReadOnly(table.fileHandle);
     if (!table.mappingHandle) return;
     if (!env.fileSize(table.fileHandle, &table.fileSize)) return;
-    table.entryCount = listed.entryCount > 0 ? listed.entryCount : 0;
+    // The count is kept as the index states it, negative included: the count queries report it,
+    // while nothing is listed for a count of 0 or less.
+    table.entryCount = listed.entryCount;
     fillTable(&table, listed.entries);
     if (!views->addPack(table.mappingHandle, table.fileSize, &table.viewPack)) throw std::bad_alloc();
     table.views = views;
@@ -79,7 +81,7 @@ VfsStore* openStore(platform::Env& env, const char* indexPath, const ViewPolicy&
         store->views.reset(new ViewCache(env, views));
         store->indexPath = indexPath;
         env.setBinaryFileMode();
-        store->indexStream = std::fopen(indexPath, "rb");
+        store->indexStream = platform::crtOpen(indexPath, "rb");
         if (!store->indexStream) {
             closeStore(store);
             return nullptr;
@@ -125,27 +127,30 @@ const PackEntry* findEntry(const PackTable& table, const char* path) {
     return findEntryByKey(table, key);
 }
 
-Found findInPacks(const VfsStore& store, const char* path) {
+Found findListed(const VfsStore& store, const char* path) {
     uint32_t key;
     if (!packformat::pathKey(path, &key)) return {};
     for (const PackRecord& pack : store.packs) {
-        if (const PackEntry* e = findEntryByKey(pack.table, key)) {
-            if (!e->inRange) return {};
-            return Found{&pack.table, e};
-        }
+        if (const PackEntry* e = findEntryByKey(pack.table, key)) return Found{&pack.table, e};
     }
     return {};
+}
+
+Found findInPacks(const VfsStore& store, const char* path) {
+    Found found = findListed(store, path);
+    if (found.entry && !found.entry->inRange) return {};
+    return found;
 }
 
 bool fileExists(const VfsStore* store, const char* path) {
     if (!store || !path) return false;
     if (platform::crtAccess(path, platform::AccessExists)) return true;
-    return findInPacks(*store, path).entry != nullptr;
+    return findListed(*store, path).entry != nullptr;
 }
 
 bool fileExistsInPacks(const VfsStore* store, const char* path) {
     if (!store || !path) return false;
-    return findInPacks(*store, path).entry != nullptr;
+    return findListed(*store, path).entry != nullptr;
 }
 
 int32_t packFileCount(const VfsStore* store, const char* packName) {

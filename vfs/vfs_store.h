@@ -46,7 +46,7 @@ struct PackTable {
     platform::Mapping* mappingHandle = nullptr;
     std::vector<KeyBucket> buckets;  // BucketCount buckets once the table is read, else empty
     std::vector<PackEntry> entries;  // grouped by bucket, index order within a bucket
-    int32_t entryCount = 0;          // as the index states it; 0 when the table was not read
+    int32_t entryCount = 0;          // as the index states it, even negative; 0 when not read
     uint64_t fileSize = 0;
     std::string path;
     ViewCache* views = nullptr;  // the store's shared views, when this pack's files can use them
@@ -83,17 +83,23 @@ void closeStore(VfsStore* store);
 // case, surrounding spaces); a path longer than 1023 characters is never found.
 const PackEntry* findEntry(const PackTable& table, const char* path);
 
-// The first pack, in index order, that holds the path, and its entry; nullptr when none does, and
-// when the entry that answers is out of its pack's range (it is not served).
+// The first pack, in index order, that lists the path, and its entry; nullptr when none does. An
+// entry out of its pack's range answers too: the store lists it, though it is never served.
 struct Found {
     const PackTable* pack = nullptr;
     const PackEntry* entry = nullptr;
 };
+Found findListed(const VfsStore& store, const char* path);
+// As findListed, but nullptr also when the entry that answers is out of its pack's range: what
+// opening and sizing a file use.
 Found findInPacks(const VfsStore& store, const char* path);
 
-// Queries of the exported interface. A null store gives false or 0.
+// Queries of the exported interface. A null store gives false or 0. The existence queries answer
+// for every listed entry, in range or not.
 bool fileExists(const VfsStore* store, const char* path);       // loose file or folder, or stored
 bool fileExistsInPacks(const VfsStore* store, const char* path);  // stored only
+// The counts are those the index states, negative ones included (a pack whose table was not read
+// counts 0); the total is their sum in 32 bits.
 int32_t packFileCount(const VfsStore* store, const char* packName);
 int32_t totalFileCount(const VfsStore* store);
 int32_t setReadPath(VfsStore* store, int32_t flag);

@@ -148,7 +148,11 @@ bool downloadFile(const char* localPath, const char* url) {
     const int64_t size = fileSizeOf(localPath);
     const DownloadVerdict verdict =
         judgeDownload(static_cast<int32_t>(result), facts, downloadCallback.progressMaxSeen, size);
-    if (verdict == DownloadVerdict::ok) return true;
+    if (verdict == DownloadVerdict::ok) {
+        // Accepted on the platform's word and the announced length alone (see judgeDownload).
+        if (facts.status == 0) TALVORA_DEBUG("Download sem status HTTP, aceito pelo tamanho anunciado: %s", url);
+        return true;
+    }
 
     // An error page or a cut-off file must not pass for the resource.
     if (size >= 0) DeleteFileA(localPath);

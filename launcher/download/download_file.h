@@ -79,7 +79,8 @@ extern int32_t& lastProgressTick;
 // Copies the content of `url` into the file `localPath` (created or replaced), blocking until the
 // transfer ends. Shows the DOWNLOAD_PROGRESS text with the file's displayed name, hides the download
 // bar, then shows the percentage received. True only when the platform reported success, the server
-// answered with a 2xx status and, when it announced a length, the file holds exactly that many bytes.
+// answered with a 2xx status and, when it announced a length, the file holds exactly that many bytes;
+// or, where no status was recorded, when the file holds exactly the announced length (judgeDownload).
 // On failure: false, the debug log line "ERRO ao baixar : <url>", and no file left at `localPath`.
 bool downloadFile(const char* localPath, const char* url);
 

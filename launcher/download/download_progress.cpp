@@ -120,7 +120,21 @@ HttpResponseFacts responseFactsOf(uint32_t status, const std::string& rawHeaders
 DownloadVerdict judgeDownload(int32_t callResult, const HttpResponseFacts& facts, uint32_t progressMax,
                               int64_t fileSize) {
     if (callResult != 0) return DownloadVerdict::transferFailed;
-    if (facts.status == 0) return DownloadVerdict::noHttpStatus;
+    if (facts.status == 0) {
+        // No status recorded. Under Wine the platform always calls IHttpNegotiate::OnResponse, and
+        // the status is what tells an error page (delivered with S_OK) from the resource; whether
+        // every Windows version's URL download does so is not proven. Refusing every such transfer
+        // would stop all patching for good on a system that never reports the status, while the
+        // platform's own contract is that S_OK means the file is complete. So the platform is
+        // believed when something else vouches for the file: it announced a length (the progress
+        // total, taken from Content-Length) and the file holds exactly that many bytes. Without an
+        // announced length, or with another size, nothing does, and the transfer fails. An error
+        // page that slips through this way is still caught by what the callers do with the file
+        // (the patch list must be 12 bytes, an archive must open), and the base URL is HTTPS only,
+        // so only the operator's own server can send it.
+        if (progressMax > 0 && fileSize == static_cast<int64_t>(progressMax)) return DownloadVerdict::ok;
+        return DownloadVerdict::noHttpStatus;
+    }
     if (facts.status < 200 || facts.status > 299) return DownloadVerdict::httpError;
     if (fileSize < 0) return DownloadVerdict::noFile;
     if (facts.encoded) return DownloadVerdict::ok;

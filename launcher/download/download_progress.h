@@ -59,7 +59,8 @@ enum class DownloadVerdict {
 // OnResponse recorded, `progressMax` the largest total the progress reports gave (0 when none),
 // `fileSize` the local file's size or -1 when it does not exist. The expected length is the
 // Content-Length of the headers, else progressMax when it is above 0; it is not checked for an
-// encoded body.
+// encoded body. A transfer without a recorded status passes only when the platform reported S_OK,
+// a length was announced (progressMax above 0) and the file holds exactly that many bytes.
 DownloadVerdict judgeDownload(int32_t callResult, const HttpResponseFacts& facts, uint32_t progressMax,
                               int64_t fileSize);
 

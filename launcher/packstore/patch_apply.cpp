@@ -14,26 +14,12 @@
 #include "launcher/packstore/byte_source.h"
 #include "launcher/packstore/pack_store.h"
 #include "launcher/packstore/store_internal.h"
+#include "packformat/installation_path.h"
 #include "packformat/patch_codec.h"
 
 namespace packstore {
 
 namespace {
-
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
-
-// A component that Windows takes for ".." once it has dropped trailing dots and spaces.
-bool looksLikeParent(const std::string& name, size_t begin, size_t end) {
-    size_t dots = 0;
-    for (size_t k = begin; k < end; ++k) {
-        if (name[k] == '.') {
-            ++dots;
-        } else if (name[k] != ' ') {
-            return false;
-        }
-    }
-    return dots >= 2;
-}
 
 // The patch file as the framing decoder reads it.
 class FileBytes : public packformat::PatchBytes {
@@ -52,20 +38,6 @@ private:
 };
 
 }  // namespace
-
-bool isInstallationPath(const std::string& name) {
-    if (name.empty()) return false;
-    if (isSeparator(name[0])) return false;  // rooted, or a UNC name
-    if (name.find(':') != std::string::npos) return false;
-    size_t begin = 0;
-    while (begin <= name.size()) {
-        size_t end = begin;
-        while (end < name.size() && !isSeparator(name[end])) ++end;
-        if (looksLikeParent(name, begin, end)) return false;
-        begin = end + 1;
-    }
-    return true;
-}
 
 void PatchDataFile::release() {
     records.clear();

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "packformat/installation_path.h"
 #include "platform/env.h"
 
 namespace packstore {
@@ -44,10 +45,8 @@ struct PatchDataFile {
 // The most bytes a record's data is copied through at a time, whatever its size.
 constexpr size_t PatchCopyChunk = 4u << 20;
 
-// True when `name` is a path inside the installation: relative, without a drive letter or other
-// ':' (a stream name), and without a ".." component (nor one that Windows would take as "..": only
-// dots and spaces).
-bool isInstallationPath(const std::string& name);
+// The name check of kind-3 and kind-4 records, shared with the archive extraction and the tools.
+using packformat::isInstallationPath;
 
 // Reads and checks the patch file at `path`: its framing, through a window of fixed size, and its
 // names. Returns false, with the file untouched, when it cannot be opened or read, when it ends

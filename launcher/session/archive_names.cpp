@@ -2,24 +2,14 @@
 
 #include <cstring>
 
+#include "packformat/installation_path.h"
+
 namespace session {
 namespace {
 
 constexpr uint32_t FolderFlag = 0x20;
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
-
-// True when any component of the path (split at either separator) is "..".
-bool hasParentComponent(const std::string& path) {
-    size_t start = 0;
-    for (size_t i = 0; i <= path.size(); ++i) {
-        if (i == path.size() || isSeparator(path[i])) {
-            if (i - start == 2 && path[start] == '.' && path[start + 1] == '.') return true;
-            start = i + 1;
-        }
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -37,18 +27,8 @@ EntryPlan planEntry(const char* storedName, uint32_t flags, char separator) {
         return plan;
     }
     std::string destination = storedName + 4;
-    if (isSeparator(destination[0])) {
-        plan.why = "absolute path";
-        return plan;
-    }
-    if (destination.size() >= 2 && destination[1] == ':') {
-        plan.why = "drive letter";
-        return plan;
-    }
-    if (hasParentComponent(destination)) {
-        plan.why = "\"..\" in the path";
-        return plan;
-    }
+    // The same names as the loose files of patch files: inside the game folder, one ordinary file.
+    if (!packformat::isInstallationPath(destination, &plan.why)) return plan;
     for (char& c : destination) {
         if (isSeparator(c)) c = separator;
     }

@@ -25,9 +25,10 @@ struct EntryPlan {
 
 // Folder entries are those the UnRAR library marks as folders (Flags & 0x20). A name that contains
 // "ext" (case-sensitive, anywhere) is a loose file written under the name without its first four
-// characters ("ext\client.dll" -> "client.dll"); it is refused when four characters or fewer remain
-// nothing, or when that destination is absolute, has a drive letter or UNC prefix, or a ".."
-// component. Separators are normalised to `separator` ('\\' on Windows, '/' elsewhere, where the
+// characters ("ext\client.dll" -> "client.dll"); it is refused when four characters or fewer leave
+// nothing, or when that destination is not an installation path (packformat/installation_path.h:
+// absolute, a drive letter or UNC prefix, a ".." component, a device name such as NUL or COM1, a
+// component ending in a dot or a space). Separators are normalised to `separator` ('\\' on Windows, '/' elsewhere, where the
 // archive's '\' is read as a separator too).
 EntryPlan planEntry(const char* storedName, uint32_t flags, char separator);
 

@@ -8,10 +8,8 @@ add_library(talvora_session STATIC
 target_include_directories(talvora_session PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(talvora_session PUBLIC talvora_core talvora_packstore talvora_platform talvora_unrar)
 
-# The built-in servers: the patch server's base URL and the game server's dotted IPv4 address.
-if(NOT TALVORA_PATCH_URL MATCHES "^https?://[^ ]+[^/]$")
-  message(FATAL_ERROR "TALVORA_PATCH_URL must be an absolute URL without a trailing slash: ${TALVORA_PATCH_URL}")
-endif()
+# The built-in servers: the patch server's base URL (checked by cmake/talvora_patch_url.cmake when
+# the build is configured) and the game server's dotted IPv4 address.
 string(REGEX MATCH "^([0-9]+)\\.([0-9]+)\\.([0-9]+)\\.([0-9]+)$" server_ok "${TALVORA_GAME_SERVER}")
 if(NOT server_ok OR CMAKE_MATCH_1 GREATER 255 OR CMAKE_MATCH_2 GREATER 255 OR CMAKE_MATCH_3 GREATER 255
    OR CMAKE_MATCH_4 GREATER 255)

@@ -1,6 +1,7 @@
 // The posix backend of the platform seam. It keeps what callers observe of the Windows backend:
 // a read-write open shares read access only (an advisory exclusive lock), a read-only open refuses
-// to coexist with a writer (a shared lock), and a zero-byte file cannot be mapped.
+// to coexist with a writer (a shared lock), and a zero-byte file cannot be mapped. Every path it is
+// given takes '\' as a folder separator, as Windows does (host_path.h).
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/file.h>
@@ -17,6 +18,7 @@
 #include <string>
 
 #include "platform/env.h"
+#include "platform/posix/host_path.h"
 
 namespace platform {
 
@@ -30,7 +32,7 @@ struct Mapping {
 namespace {
 
 File* openLocked(const char* path, int flags, int lockKind) {
-    int fd = ::open(path, flags | O_CLOEXEC, 0644);
+    int fd = ::open(hostPath(path).c_str(), flags | O_CLOEXEC, 0644);
     if (fd < 0) return nullptr;
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, lockKind | LOCK_NB) != 0) {
@@ -49,7 +51,7 @@ bool fsyncFolder(const std::string& folder) {
 }
 
 bool fsyncFolderOf(const char* path) {
-    std::string folder(path);
+    std::string folder = hostPath(path);
     size_t slash = folder.find_last_of('/');
     folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : folder.substr(0, slash));
     return fsyncFolder(folder);
@@ -143,20 +145,21 @@ public:
     }
     uint32_t allocationGranularity() override { return 65536; }
 
-    bool exists(const char* path) override { return access(path, F_OK) == 0; }
+    bool exists(const char* path) override { return access(hostPath(path).c_str(), F_OK) == 0; }
     bool isFolder(const char* path) override {
         struct stat st;
-        return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+        return stat(hostPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     }
-    bool createFolder(const char* path) override { return mkdir(path, 0755) == 0; }
+    bool createFolder(const char* path) override { return mkdir(hostPath(path).c_str(), 0755) == 0; }
     bool deleteFile(const char* path) override {
         struct stat st;
-        if (lstat(path, &st) != 0 || S_ISDIR(st.st_mode)) return false;
-        return unlink(path) == 0;
+        std::string host = hostPath(path);
+        if (lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+        return unlink(host.c_str()) == 0;
     }
-    bool flushFolder(const char* path) override { return fsyncFolder(path); }
+    bool flushFolder(const char* path) override { return fsyncFolder(hostPath(path)); }
     bool replaceFile(const char* from, const char* to) override {
-        return ::rename(from, to) == 0 && fsyncFolderOf(to);
+        return ::rename(hostPath(from).c_str(), hostPath(to).c_str()) == 0 && fsyncFolderOf(to);
     }
     bool copyFile(const char* from, const char* to) override {
         std::vector<uint8_t> bytes;
@@ -175,7 +178,7 @@ public:
         return std::string(buf, static_cast<size_t>(n));
     }
     int32_t profileInt(const char* section, const char* key, int32_t fallback, const char* file) override {
-        FILE* f = std::fopen(file, "r");
+        FILE* f = std::fopen(hostPath(file).c_str(), "r");
         if (!f) return fallback;
         char line[1024];
         bool inSection = false;

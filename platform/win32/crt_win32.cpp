@@ -14,4 +14,6 @@ bool crtStatSize(const char* path, int32_t* size) {
     return true;
 }
 
+std::FILE* crtOpen(const char* path, const char* mode) { return std::fopen(path, mode); }
+
 }  // namespace platform

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <set>
 #include <vector>
 
 #include "tests/support/fault_env.h"
@@ -98,4 +100,31 @@ TEST(WriteWholeFile, AFullDiskIsAFailure) {
     FaultEnv refuse;
     refuse.failMutationNumber(1);
     EXPECT_FALSE(writeWholeFile("nope.bin", "abc", 3, refuse));
+}
+
+TEST(WriteWholeFile, BackslashesSeparateFoldersOnEveryBuild) {
+    // Names in patch files are Windows paths; every build must lay them out as Windows does, so the
+    // tools' checks on Linux produce what players get.
+    TempDir dir;
+    ScopedCurrentDir cd(dir.path());
+    platform::Env& env = platform::defaultEnv();
+    ASSERT_TRUE(writeWholeFile("sub\\dir\\x.txt", "deep", 4, env));
+    EXPECT_EQ(readFileBytes("sub/dir/x.txt"), "deep");
+    EXPECT_TRUE(env.exists("sub\\dir\\x.txt"));
+    EXPECT_TRUE(env.isFolder("sub\\dir"));
+    EXPECT_TRUE(env.copyFile("sub\\dir\\x.txt", "sub\\copy.txt"));
+    EXPECT_EQ(readFileBytes("sub/copy.txt"), "deep");
+    EXPECT_TRUE(env.replaceFile("sub\\copy.txt", "sub\\dir\\moved.txt"));
+    EXPECT_EQ(readFileBytes("sub/dir/moved.txt"), "deep");
+    platform::File* f = env.openReadOnly("sub\\dir\\moved.txt");
+    EXPECT_NE(f, nullptr);
+    env.closeFile(f);
+    EXPECT_TRUE(env.deleteFile("sub\\dir\\x.txt"));
+    EXPECT_FALSE(fileExists("sub/dir/x.txt"));
+    EXPECT_TRUE(env.createFolder("sub\\other"));
+    EXPECT_TRUE(std::filesystem::is_directory("sub/other"));
+    // Nothing with a backslash in its name appeared beside them.
+    std::set<std::string> top;
+    for (const auto& e : std::filesystem::directory_iterator(".")) top.insert(e.path().filename().string());
+    EXPECT_EQ(top, (std::set<std::string>{"sub"}));
 }

@@ -168,7 +168,13 @@ TEST(JudgeDownload, NeedsSuccessA2xxStatusAndTheAnnouncedLength) {
         {0, 199, -1, false, 0, 5, DownloadVerdict::httpError},
         {0, 300, -1, false, 0, 5, DownloadVerdict::httpError},
         {0, 500, -1, false, 0, 5, DownloadVerdict::httpError},
-        {0, 0, -1, false, 0, 5, DownloadVerdict::noHttpStatus},
+        {0, 0, -1, false, 0, 5, DownloadVerdict::noHttpStatus},   // no status and no length: nothing vouches
+        {0, 0, -1, false, 100, 100, DownloadVerdict::ok},         // no status, complete to the announced length
+        {0, 0, -1, false, 0, 0, DownloadVerdict::noHttpStatus},
+        {0, 0, -1, false, 100, 60, DownloadVerdict::noHttpStatus},
+        {0, 0, -1, false, 100, 101, DownloadVerdict::noHttpStatus},
+        {0, 0, -1, false, 100, -1, DownloadVerdict::noHttpStatus},
+        {1, 0, -1, false, 100, 100, DownloadVerdict::transferFailed},
         {0, 200, 100, false, 100, -1, DownloadVerdict::noFile},
         {1, 200, 100, false, 100, 100, DownloadVerdict::transferFailed},  // S_FALSE is no success
         {kRefused, 0, -1, false, 0, -1, DownloadVerdict::transferFailed},

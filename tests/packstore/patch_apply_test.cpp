@@ -223,18 +223,13 @@ TEST_F(PatchApply, DamagedPatchFilesChangeNothing) {
 }
 
 TEST_F(PatchApply, NamesOutsideTheGameFolderFailBeforeAnyRecord) {
-    const char* refused[] = {
-        "/etc/passwd", "\\Windows\\x.dll", "\\\\server\\share\\x", "C:\\x.txt", "c:x.txt", "a/b:stream",
-        "..\\x.txt", "../x.txt", "ext/../../x.txt", "ext\\..", "..", "...\\x", ".. \\x", "ext/. ./x", "",
-    };
-    const char* accepted[] = {"x.txt", "ext\\a.txt", "ext/sub/b.bin", "a..b", ".hidden", "ext/./c", "..name"};
-    for (const char* name : refused) EXPECT_FALSE(isInstallationPath(name)) << name;
-    for (const char* name : accepted) EXPECT_TRUE(isInstallationPath(name)) << name;
-
+    // The names themselves are judged in tests/packformat/installation_path_test.cpp; here, that a
+    // refused name stops the whole patch: devices and names Windows would shorten as well as escapes.
     loadStartStore();
     const std::string indexBefore = readFileBytes("data.idx");
     for (uint8_t kind : {3, 4}) {
-        for (const char* bad : {"../escaped.txt", "C:\\escaped.txt", "/tmp/escaped.txt"}) {
+        for (const char* bad : {"../escaped.txt", "C:\\escaped.txt", "/tmp/escaped.txt", "nul.txt", "sub\\COM1.txt",
+                                "Aux", "trailing.txt."}) {
             SCOPED_TRACE(std::string(bad) + " kind " + std::to_string(kind));
             ASSERT_TRUE(writeFileBytes("victim.txt", "keep me"));
             PatchContent patch = namedPatch(11, kind, {{"victim.txt", "overwritten"}, {bad, "x"}});

@@ -35,6 +35,13 @@ TEST(ArchiveNames, KindsAndDestinations) {
         {"ext", 0, EntryKind::Refused, ""},
         {"ext/", 0, EntryKind::Refused, ""},
         {"next", 0, EntryKind::Refused, ""},
+        {"ext\\nul", 0, EntryKind::Refused, ""},  // devices, in any case and with an extension
+        {"ext/NUL.txt", 0, EntryKind::Refused, ""},
+        {"ext\\sub\\com1.dll", 0, EntryKind::Refused, ""},
+        {"ext/Lpt3/x.txt", 0, EntryKind::Refused, ""},
+        {"ext\\x.dll.", 0, EntryKind::Refused, ""},  // Windows drops the dot: x.dll
+        {"ext\\sub \\x.dll", 0, EntryKind::Refused, ""},
+        {"ext\\nullable.txt", 0, EntryKind::LooseFile, "nullable.txt"},
     };
     for (const Case& c : cases) {
         session::EntryPlan plan = planEntry(c.name, c.flags, '/');

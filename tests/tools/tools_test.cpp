@@ -2,6 +2,7 @@
 // through the library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "packformat/patch_codec.h"
 #include "tests/support/temp_dir.h"
 #include "tests/vfs/store_builder.h"
 #include "vfs/vfs_exports.h"
@@ -116,6 +118,98 @@ TEST_F(ToolsTest, CreateRefusals) {
     EXPECT_EQ(pack("--help").code, 0);
 }
 
+TEST_F(ToolsTest, NamesAreKeyedInTheGamesCodePage) {
+    // The game asks in Windows-1252; a content file named in UTF-8 on Linux must be stored under
+    // the key of its Windows-1252 name, and found under that name by list, verify and extract.
+    put("content/caf\xC3\xA9.txt", "coffee");          // café.txt
+    put("content/d\xC3\xA9j\xC3\xA0/vu.txt", "seen");  // déjà/vu.txt
+    ToolRun create = pack("create store content");
+    ASSERT_EQ(create.code, 0) << create.err;
+    EXPECT_EQ(stored("store", "caf\xE9.txt"), "coffee");
+    EXPECT_EQ(stored("store", "D\xE9J\xE0\\VU.TXT"), "seen");  // only a-z change case
+    EXPECT_EQ(stored("store", "caf\xC3\xA9.txt"), "<missing>");
+
+    ToolRun list = pack("list store/data.idx --names content");
+    ASSERT_EQ(list.code, 0) << list.err;
+    char key[16];
+    std::snprintf(key, sizeof key, "0x%08X", keyOf("caf\xE9.txt"));
+    size_t line = list.out.find(key);
+    ASSERT_NE(line, std::string::npos) << list.out;
+    EXPECT_NE(list.out.substr(line, list.out.find('\n', line) - line).find("caf\xC3\xA9.txt"), std::string::npos)
+        << list.out;
+
+    ToolRun verify = pack("verify store/data.idx --names content");
+    EXPECT_EQ(verify.code, 0) << verify.out << verify.err;
+    put("more/caf\xC3\xA9.txt", "x");
+    put("more/absent.txt", "x");
+    verify = pack("verify store/data.idx --names more");
+    EXPECT_EQ(verify.code, 1) << verify.out;
+    EXPECT_NE(verify.out.find("absent.txt"), std::string::npos) << verify.out;
+    EXPECT_EQ(verify.out.find("caf"), std::string::npos) << verify.out;
+
+    ASSERT_EQ(pack("extract store/data.idx copy --names content").code, 0);
+    EXPECT_EQ(readFileBytes("copy/caf\xC3\xA9.txt"), "coffee");
+    EXPECT_EQ(readFileBytes("copy/d\xC3\xA9j\xC3\xA0/vu.txt"), "seen");
+}
+
+TEST_F(ToolsTest, NamesWithoutAFormInTheCodePageAreRefused) {
+    struct Case {
+        const char* file;
+        const char* options;
+        int code;
+        const char* key;  // the stored name when accepted
+    } cases[] = {
+        {"\xC4\x89" "apelo.txt", "", 1, nullptr},                   // c-circumflex: not in Windows-1252
+        {"\xC5\x81\xC3\xB3" "d\xC5\xBA.txt", "", 1, nullptr},         // Polish: not in Windows-1252 ...
+        {"\xC5\x81\xC3\xB3" "d\xC5\xBA.txt", "--codepage 1250", 0, "\xA3\xF3" "d\x9F.txt"},  // ... but in 1250
+        {"bad\xFF.txt", "", 1, nullptr},                            // not even UTF-8
+        {"plain.txt", "--codepage windows-1252", 0, "plain.txt"},
+        {"plain.txt", "--codepage klingon", 2, nullptr},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        std::string content = "c" + std::to_string(n), out = "s" + std::to_string(n);
+        ++n;
+        put(content + "/" + c.file, "bytes");
+        ToolRun r = pack("create " + out + " " + content + " " + c.options);
+        EXPECT_EQ(r.code, c.code) << c.file << " " << c.options << ": " << r.err;
+        if (c.code == 1) {
+            EXPECT_NE(r.err.find(c.file), std::string::npos) << "the name is given: " << r.err;
+            EXPECT_FALSE(fileExists(out + "/data.idx")) << c.file;
+        }
+        if (c.key) {
+            EXPECT_EQ(stored(out, c.key), "bytes") << c.file;
+        }
+    }
+}
+
+TEST_F(ToolsTest, ExtractStaysInsideTheOutputFolder) {
+    StoreBuilder b;
+    size_t p = b.addPack("GAME0.VFS");
+    b.addFile(p, "../escape.txt", "out of bounds");
+    b.addFile(p, "sub/../../escape2.txt", "out of bounds");
+    b.addFile(p, "fine.txt", "fine");
+    fs::create_directories("store");
+    {
+        ScopedCurrentDir in("store");
+        b.write();
+    }
+    for (const char* name : {"../escape.txt", "sub/../../escape2.txt"}) {
+        ASSERT_TRUE(writeFileBytes("names.txt", std::string("fine.txt\n") + name + "\n"));
+        fs::create_directories("work/out");
+        ToolRun r = pack("extract store/data.idx work/out --names names.txt");
+        EXPECT_EQ(r.code, 1) << name;
+        std::string named = name;  // reported in the store's form
+        std::replace(named.begin(), named.end(), '/', '\\');
+        EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+        EXPECT_FALSE(fileExists("work/escape.txt")) << name;
+        EXPECT_FALSE(fileExists("work/escape2.txt")) << name;
+    }
+    ASSERT_TRUE(writeFileBytes("names.txt", "fine.txt\n"));
+    ASSERT_EQ(pack("extract store/data.idx work/out --names names.txt").code, 0);
+    EXPECT_EQ(readFileBytes("work/out/fine.txt"), "fine");
+}
+
 TEST_F(ToolsTest, VerifyFindsWhatTheGameWouldMisread) {
     StoreBuilder b;
     size_t p0 = b.addPack("GAME0.VFS");
@@ -178,6 +272,38 @@ TEST_F(ToolsTest, PatchRoundTrip) {
     EXPECT_EQ(readFileBytes("result13/notes.txt"), "notes");
 }
 
+TEST_F(ToolsTest, CheckLaysOutWindowsNamesAsPlayersGetThem) {
+    // A kind-3 patch file (another tool's, say) names its files with backslashes: check --out on
+    // Linux must give the folders a player's Windows gives, not one file with backslashes in its name.
+    makeBase();
+    packformat::PatchContent patch;
+    patch.seed = 7;
+    patch.version = 11;
+    patch.kind = packformat::PatchKindWrite;
+    for (const char* name : {"sub\\dir\\x.txt", "top.txt"}) {
+        packformat::PatchItem item;
+        item.name = name;
+        std::string text = std::string("bytes of ") + name;
+        item.data.assign(text.begin(), text.end());
+        patch.items.push_back(item);
+    }
+    std::vector<uint8_t> bytes;
+    std::string why;
+    ASSERT_TRUE(packformat::encodePatch(patch, &bytes, &why)) << why;
+    put("stage/11.dat", std::string(bytes.begin(), bytes.end()));
+    fs::create_directories("server/patch");
+    ASSERT_EQ(std::system("cd stage && rar a -idq ../server/patch/11.rar 11.dat >/dev/null"), 0);
+    ASSERT_TRUE(writeFileBytes("server/patch/patch.hpl", std::string("\x0B\0\0\0\0\0\0\0\0\0\0\0", 12)));
+
+    ToolRun check = mkpatch("check base server --out result");
+    ASSERT_EQ(check.code, 0) << check.out << check.err;
+    EXPECT_EQ(readFileBytes("result/sub/dir/x.txt"), "bytes of sub\\dir\\x.txt");
+    EXPECT_EQ(readFileBytes("result/top.txt"), "bytes of top.txt");
+    for (const auto& e : fs::directory_iterator("result")) {
+        EXPECT_EQ(e.path().filename().string().find('\\'), std::string::npos) << e.path();
+    }
+}
+
 TEST_F(ToolsTest, DiffOfTwoBuilds) {
     put("v1/pack/same.txt", "same");
     put("v1/pack/changed.txt", "before");
@@ -211,6 +337,9 @@ TEST_F(ToolsTest, BuildRefusals) {
         {"../outside.txt\n", "build 5 c out", 1},
         {"/etc/passwd\n", "build 5 c out", 1},
         {"C:\\\\boot.ini\n", "build 5 c out", 1},
+        {"nul.txt\n", "build 5 c out", 1},  // devices and names Windows would shorten
+        {"sub\\COM1.txt\n", "build 5 c out", 1},
+        {"old.txt.\n", "build 5 c out", 1},
         {"fine.txt\n", "build 65535 c out", 1},  // the deletions would need patch 65536
         {"", "build 0 c out", 2},
         {"", "build 65536 c out", 2},
@@ -222,6 +351,18 @@ TEST_F(ToolsTest, BuildRefusals) {
         ToolRun r = mkpatch(c.args);
         EXPECT_EQ(r.code, c.code) << c.args << " / " << c.deletions << r.err;
         EXPECT_FALSE(fileExists("out/5.rar")) << c.args;
+    }
+}
+
+TEST_F(ToolsTest, BuildRefusesLooseNamesWindowsWouldNotKeep) {
+    // Each would open a device or land under another name on the players' machines.
+    for (const char* name : {"aux.txt", "sub/Com3.dll", "LPT1", "readme.txt.", "sub /x.txt"}) {
+        fs::remove_all("c");
+        put(std::string("c/loose/") + name, "x");
+        ToolRun r = mkpatch("build 5 c out");
+        EXPECT_EQ(r.code, 1) << name;
+        EXPECT_NE(r.err.find("loose/"), std::string::npos) << name << ": " << r.err;
+        EXPECT_FALSE(fileExists("out/5.rar")) << name;
     }
 }
 

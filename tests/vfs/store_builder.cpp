@@ -25,6 +25,12 @@ void StoreBuilder::addEntry(size_t pack, uint32_t key, uint32_t offset, uint32_t
     p.entryCount = static_cast<int32_t>(p.entries.size());
 }
 
+void StoreBuilder::stateCount(size_t pack, int32_t count) {
+    packformat::IndexPack& p = index_.packs[pack];
+    p.entries.clear();
+    p.entryCount = count;
+}
+
 void StoreBuilder::padTo(size_t pack, size_t size) {
     if (packs_[pack].bytes.size() < size) packs_[pack].bytes.resize(size, '\0');
 }

@@ -18,6 +18,9 @@ public:
     void addFile(size_t pack, const std::string& path, const std::string& bytes);
     // Lists an entry without writing bytes (for ranges outside the pack, duplicates, zero lengths).
     void addEntry(size_t pack, uint32_t key, uint32_t offset, uint32_t length);
+    // Lists no entries in the pack and states `count` (negative, as a damaged index may) as its
+    // entry count.
+    void stateCount(size_t pack, int32_t count);
     // Pads the pack with zero bytes up to `size` (a later file then starts at that offset).
     void padTo(size_t pack, size_t size);
     // The pack file is not written (it is missing on disk).

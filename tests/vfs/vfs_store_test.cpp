@@ -1,6 +1,7 @@
 // Opening stores and looking paths up, through the exported interface.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -185,7 +186,39 @@ TEST_F(StoreTest, StoreWhoseOnlyPackIsMissingCountsNothing) {
     EXPECT_EQ(VGetFileLength(store, "a"), -1);
 }
 
-TEST_F(StoreTest, EntriesOutsideTheirPackAreNeverServed) {
+TEST_F(StoreTest, NegativeEntryCountsAreReportedAsStated) {
+    // A pack whose index states a negative count lists nothing, but the counts report the number
+    // as the index states it, and the total sums the stated counts in 32 bits.
+    struct Case {
+        int32_t first;
+        int32_t second;
+        int32_t total;
+    } cases[] = {
+        {-3, 2, -1},
+        {-1, 0, -1},
+        {INT32_MIN, -1, INT32_MAX},
+    };
+    for (const Case& c : cases) {
+        StoreBuilder b;
+        size_t p0 = b.addPack("GAME0.VFS");
+        size_t p1 = b.addPack("GAME1.VFS");
+        b.padTo(p0, 16);  // a pack with bytes, so it is opened and mapped
+        b.stateCount(p0, c.first);
+        for (int32_t i = 0; i < c.second; ++i) b.addFile(p1, "f" + std::to_string(i), "x");
+        b.padTo(p1, 16);
+        if (c.second < 0) b.stateCount(p1, c.second);
+        CloseVFS(store);
+        ASSERT_NE(open(b), nullptr) << c.first;
+        EXPECT_EQ(VGetFileCount(store, "GAME0.VFS"), c.first);
+        EXPECT_EQ(VGetFileCount(store, "GAME1.VFS"), c.second);
+        EXPECT_EQ(VGetTotFileCount(store), c.total) << c.first << " + " << c.second;
+        if (c.second > 0) {
+            EXPECT_EQ(read("f0"), "x");
+        }
+    }
+}
+
+TEST_F(StoreTest, EntriesOutsideTheirPackAreListedButNeverServed) {
     StoreBuilder b;
     size_t p0 = b.addPack("GAME0.VFS");
     size_t p1 = b.addPack("GAME1.VFS");
@@ -198,7 +231,9 @@ TEST_F(StoreTest, EntriesOutsideTheirPackAreNeverServed) {
     for (const char* path : {"past-end.txt", "wraps.txt"}) {
         EXPECT_EQ(VOpenFile(path, store), nullptr) << path;
         EXPECT_EQ(VGetFileLength(store, path), -1) << path;
-        EXPECT_FALSE(VFileExistsInVfs(store, path)) << path;
+        // The store does list them: the existence queries say so.
+        EXPECT_TRUE(VFileExistsInVfs(store, path)) << path;
+        EXPECT_TRUE(VFileExists(store, path)) << path;
     }
     EXPECT_EQ(read("good.txt"), "good bytes");
     EXPECT_EQ(read("at-end.txt"), "");
@@ -220,6 +255,7 @@ TEST_F(StoreTest, EntriesPastTwoGigabytesAreNeverServed) {
     ASSERT_NE(store, nullptr);
     EXPECT_EQ(VGetFileLength(store, "high.txt"), -1);
     EXPECT_EQ(VOpenFile("high.txt", store), nullptr);
+    EXPECT_TRUE(VFileExistsInVfs(store, "high.txt"));
     EXPECT_EQ(read("below.txt"), std::string(16, '\0'));
     EXPECT_EQ(read("head.txt"), "head");
     CloseVFS(store);
@@ -261,6 +297,19 @@ TEST_F(StoreTest, LooseFilesAndFolders) {
     EXPECT_EQ(vSetReadPath(nullptr, 1), 0);
 }
 
+TEST_F(StoreTest, LooseFilesAreFoundByWindowsPaths) {
+    // The game asks with backslashes; a loose copy in a subfolder answers on every build.
+    StoreBuilder b;
+    b.addPack("GAME0.VFS");
+    ASSERT_NE(open(b), nullptr);
+    std::filesystem::create_directories("loose/sub");
+    ASSERT_TRUE(writeFileBytes("loose/sub/a.txt", "on disk"));
+    EXPECT_TRUE(VFileExists(store, "loose\\sub\\a.txt"));
+    EXPECT_EQ(VGetFileLength(store, "loose\\sub\\a.txt"), 7);
+    EXPECT_EQ(read("loose\\sub\\a.txt"), "on disk");
+    EXPECT_EQ(VGetFileLength(store, "loose\\sub"), 0);  // a folder
+}
+
 TEST_F(StoreTest, OverlongPathsAreNotFound) {
     std::string longPath(1024, 'a');
     StoreBuilder b;
@@ -292,20 +341,22 @@ TEST_F(StoreTest, PackHeldForWritingCannotBeRead) {
     EXPECT_EQ(read("a.txt"), "held");
 }
 
+struct ConvertCase {
+    const char* in;
+    const char* out;
+};
+const ConvertCase convertCases[] = {
+    {"  data/list.txt  ", "DATA\\LIST.TXT"},
+    {"a//b", "A\\\\B"},
+    {"a\\\\b", "A\\B"},
+    {"a\\\\\\b", "A\\\\B"},
+    {"a\\\\\\\\b", "A\\\\B"},
+    {"\tx ", "\tX"},
+    {"c:\\..\\x\\", "C:\\..\\X\\"},
+};
+
 TEST(ConvertPath, NormalisesIntoTheBuffer) {
-    struct Case {
-        const char* in;
-        const char* out;
-    } cases[] = {
-        {"  data/list.txt  ", "DATA\\LIST.TXT"},
-        {"a//b", "A\\\\B"},
-        {"a\\\\b", "A\\B"},
-        {"a\\\\\\b", "A\\\\B"},
-        {"a\\\\\\\\b", "A\\\\B"},
-        {"\tx ", "\tX"},
-        {"c:\\..\\x\\", "C:\\..\\X\\"},
-    };
-    for (const Case& c : cases) {
+    for (const ConvertCase& c : convertCases) {
         char out[1024];
         std::memset(out, 'z', sizeof out);
         EXPECT_TRUE(__ConvertPath(c.in, out)) << c.in;
@@ -314,6 +365,28 @@ TEST(ConvertPath, NormalisesIntoTheBuffer) {
     char out[1024] = "unchanged";
     EXPECT_FALSE(__ConvertPath(std::string(1024, 'a').c_str(), out));
     EXPECT_STREQ(out, "");
+}
+
+TEST(ConvertPath, NormalisesInPlace) {
+    // Game clients pass one buffer as both source and destination.
+    for (const ConvertCase& c : convertCases) {
+        char buffer[1024] = {};
+        std::strcpy(buffer, c.in);
+        EXPECT_TRUE(__ConvertPath(buffer, buffer)) << c.in;
+        EXPECT_STREQ(buffer, c.out) << c.in;
+    }
+    std::string longest(1023, 'a');
+    char buffer[1024];
+    std::memcpy(buffer, longest.c_str(), longest.size() + 1);
+    EXPECT_TRUE(__ConvertPath(buffer, buffer));
+    EXPECT_EQ(std::string(buffer), std::string(1023, 'A'));
+}
+
+TEST(ConvertPath, MissingBuffersGiveFalse) {
+    char out[1024] = "unchanged";
+    EXPECT_FALSE(__ConvertPath(nullptr, out));
+    EXPECT_STREQ(out, "");
+    EXPECT_FALSE(__ConvertPath("a", nullptr));
 }
 
 }  // namespace

@@ -102,20 +102,27 @@ bool listContent(const fs::path& folder, std::vector<ContentFile>* out, std::str
             return false;
         }
         if (!it->is_regular_file(ec)) continue;
-        std::string relative = fs::relative(it->path(), folder, ec).generic_string();
-        out->push_back(ContentFile{storeForm(relative), it->path()});
+        fs::path relative = fs::relative(it->path(), folder, ec);
+        std::string host = storeForm(relative.generic_string());
+        std::string game;
+        if (!gameCodePage().fromHostPath(relative, &game)) {
+            *why = (folder / relative).string() + ": the name has no " + gameCodePage().label() +
+                   " form, so the game could never ask for it; rename the file";
+            return false;
+        }
+        out->push_back(ContentFile{storeForm(game), host, it->path()});
     }
     std::sort(out->begin(), out->end(),
               [](const ContentFile& a, const ContentFile& b) { return a.storePath < b.storePath; });
     return true;
 }
 
-bool loadNames(const std::string& source, std::vector<std::string>* out, std::string* why) {
+bool loadNames(const std::string& source, std::vector<CandidateName>* out, std::string* why) {
     std::error_code ec;
     if (fs::is_directory(source, ec)) {
         std::vector<ContentFile> files;
         if (!listContent(source, &files, why)) return false;
-        for (const ContentFile& f : files) out->push_back(f.storePath);
+        for (const ContentFile& f : files) out->push_back(CandidateName{f.storePath, f.hostPath});
         return true;
     }
     std::ifstream in(source, std::ios::binary);
@@ -125,7 +132,27 @@ bool loadNames(const std::string& source, std::vector<std::string>* out, std::st
     }
     for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) out->push_back(line);
+        if (line.empty()) continue;
+        std::string game;
+        if (!gameCodePage().fromHostText(line, &game)) {
+            *why = source + ": the name " + line + " has no " + gameCodePage().label() + " form";
+            return false;
+        }
+        out->push_back(CandidateName{storeForm(game), storeForm(line)});
+    }
+    return true;
+}
+
+bool staysInside(const std::string& name) {
+    fs::path p = diskForm(name);
+    if (p.empty() || p.has_root_path()) return false;
+    int depth = 0;
+    for (const fs::path& part : p) {
+        if (part == "..") {
+            if (--depth < 0) return false;
+        } else if (!part.empty() && part != ".") {
+            ++depth;
+        }
     }
     return true;
 }

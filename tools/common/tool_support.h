@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/code_page.h"
+
 namespace tools {
 
 constexpr int ExitOk = 0;
@@ -47,14 +49,17 @@ private:
 // Parses a decimal number in [low, high]. False for anything else.
 bool parseNumber(const std::string& text, uint64_t low, uint64_t high, uint64_t* out);
 
-// A file of a content folder: its path in the store's form (relative, '\' between folders, as the
-// game asks for it) and where it lies on disk.
+// A file of a content folder: its path in the store's form (relative, '\' between folders, in the
+// game's code page: the bytes the game asks with), the same path as the host names it (for messages
+// and for copies on disk) and where it lies on disk.
 struct ContentFile {
     std::string storePath;
+    std::string hostPath;
     std::filesystem::path diskPath;
 };
 // Every regular file under `folder`, sorted by store path. False (with *why) when the folder cannot
-// be read.
+// be read, and when a file's name has no form in the game's code page (gameCodePage(); *why names
+// the file).
 bool listContent(const std::filesystem::path& folder, std::vector<ContentFile>* out, std::string* why);
 
 // A relative path in the store's form: '/' and '\' both separate folders ("data/a.txt" and
@@ -63,8 +68,19 @@ std::string storeForm(const std::string& path);
 // The same path for this system's file functions ('/' on Linux, '\' on Windows).
 std::filesystem::path diskForm(const std::string& storePath);
 
-// Candidate names: the files of a folder (as store paths) or the lines of a list file.
-bool loadNames(const std::string& source, std::vector<std::string>* out, std::string* why);
+// A candidate name: in the game's code page (what is hashed and matched) and as the host wrote it,
+// both in the store's form ('\' between folders).
+struct CandidateName {
+    std::string game;
+    std::string host;
+};
+// Candidate names: the files of a folder or the lines of a list file, converted to the game's code
+// page. False (with *why, naming it) when a name has no form there, or the source cannot be read.
+bool loadNames(const std::string& source, std::vector<CandidateName>* out, std::string* why);
+
+// True when `name` (store form, host encoding) stays inside any folder it is joined to: relative,
+// without a drive or root, and without ".." components that climb above it.
+bool staysInside(const std::string& name);
 
 bool readFile(const std::filesystem::path& path, std::string* out);
 bool writeFile(const std::filesystem::path& path, const std::string& bytes);

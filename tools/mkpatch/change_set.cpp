@@ -24,7 +24,7 @@ std::map<std::string, ContentFile> byPath(const std::vector<ContentFile>& files)
 }
 
 bool diffPart(const fs::path& oldFolder, const fs::path& newFolder, std::vector<ContentFile>* changed,
-              std::vector<std::string>* gone, std::string* why) {
+              std::vector<CandidateName>* gone, std::string* why) {
     std::vector<ContentFile> before, after;
     if (!listIfPresent(oldFolder, &before, why) || !listIfPresent(newFolder, &after, why)) return false;
     auto old = byPath(before);
@@ -34,7 +34,7 @@ bool diffPart(const fs::path& oldFolder, const fs::path& newFolder, std::vector<
     }
     auto now = byPath(after);
     for (const ContentFile& f : before) {
-        if (!now.count(f.storePath)) gone->push_back(f.storePath);
+        if (!now.count(f.storePath)) gone->push_back(CandidateName{f.storePath, f.hostPath});
     }
     return true;
 }
@@ -52,19 +52,17 @@ bool loadChangeSet(const fs::path& folder, ChangeSet* out, std::string* why) {
     }
     out->deletions.clear();
     if (fs::exists(folder / "delete.txt", ec)) {
-        std::vector<std::string> lines;
-        if (!loadNames((folder / "delete.txt").string(), &lines, why)) return false;
-        for (const std::string& l : lines) out->deletions.push_back(storeForm(l));
+        if (!loadNames((folder / "delete.txt").string(), &out->deletions, why)) return false;
     }
     return true;
 }
 
 bool diffBuilds(const fs::path& oldBuild, const fs::path& newBuild, ChangeSet* out,
                 std::vector<std::string>* stranded, std::string* why) {
-    std::vector<std::string> looseGone;
-    if (!diffPart(oldBuild / "pack", newBuild / "pack", &out->pack, stranded, why)) return false;
-    if (!diffPart(oldBuild / "loose", newBuild / "loose", &out->loose, &looseGone, why)) return false;
-    out->deletions = looseGone;
+    std::vector<CandidateName> packGone;
+    if (!diffPart(oldBuild / "pack", newBuild / "pack", &out->pack, &packGone, why)) return false;
+    if (!diffPart(oldBuild / "loose", newBuild / "loose", &out->loose, &out->deletions, why)) return false;
+    for (const CandidateName& n : packGone) stranded->push_back(n.host);
     return true;
 }
 
@@ -76,7 +74,7 @@ bool writeChangeSet(const ChangeSet& change, const fs::path& folder, std::string
     }
     auto copyAll = [&](const std::vector<ContentFile>& files, const fs::path& to) {
         for (const ContentFile& f : files) {
-            fs::path target = to / diskForm(f.storePath);
+            fs::path target = to / diskForm(f.hostPath);
             fs::create_directories(target.parent_path(), ec);
             if (!fs::copy_file(f.diskPath, target, ec)) {
                 *why = "cannot copy " + f.diskPath.string() + ": " + ec.message();
@@ -89,7 +87,7 @@ bool writeChangeSet(const ChangeSet& change, const fs::path& folder, std::string
     if (!copyAll(change.pack, folder / "pack") || !copyAll(change.loose, folder / "loose")) return false;
     if (!change.deletions.empty()) {
         std::string text;
-        for (const std::string& d : change.deletions) text += d + "\n";
+        for (const CandidateName& d : change.deletions) text += d.host + "\n";
         if (!writeFile(folder / "delete.txt", text)) {
             *why = "cannot write " + (folder / "delete.txt").string();
             return false;

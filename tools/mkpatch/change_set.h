@@ -16,7 +16,7 @@ namespace tools {
 struct ChangeSet {
     std::vector<ContentFile> pack;
     std::vector<ContentFile> loose;
-    std::vector<std::string> deletions;  // store form ('\' separators)
+    std::vector<CandidateName> deletions;  // store form ('\' separators)
 };
 
 // Reads a change folder. Any of its three parts may be missing. False (with *why) when a part

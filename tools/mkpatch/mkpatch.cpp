@@ -14,7 +14,7 @@ namespace {
 const char Usage[] =
     "usage: talvora-mkpatch <command> ...\n"
     "\n"
-    "  build <N> <change-dir> <out-dir> [--seed S] [--rar PROGRAM]\n"
+    "  build <N> <change-dir> <out-dir> [--seed S] [--rar PROGRAM] [--codepage CP]\n"
     "      Builds patch N from a change folder:\n"
     "        pack/        files to store in the pack store, under their relative paths\n"
     "        loose/       files to write in the game folder, under their relative paths\n"
@@ -22,8 +22,9 @@ const char Usage[] =
     "      Writes <out-dir>/N.rar: the patch file N.dat with the pack files, and the loose files\n"
     "      as ext\\<path> entries. A patch file holds one kind of record, so deletions that come\n"
     "      with other changes go into the next number, N+1.rar. S is the mask seed (0-255; random\n"
-    "      by default). PROGRAM is the rar archiver (default: rar on the PATH).\n"
-    "  diff <old-build> <new-build> <change-dir>\n"
+    "      by default). PROGRAM is the rar archiver (default: rar on the PATH). Names are taken in\n"
+    "      the game's code page CP (default 1252, Windows-1252); one without a form there is refused.\n"
+    "  diff <old-build> <new-build> <change-dir> [--codepage CP]\n"
     "      Writes the change folder between two builds of the game data, each laid out as pack/\n"
     "      and loose/. Files gone from pack/ cannot be taken out of a store: they are listed.\n"
     "  publish <server-dir> [N.rar ...] [--launcher FILE --launcher-version V]\n"
@@ -60,7 +61,8 @@ int main(int argc, char** argv) {
         return tools::ExitOk;
     }
     tools::Arguments args(argc, argv, 2,
-                          {"--seed", "--rar", "--launcher", "--launcher-version", "--client", "--client-version", "--out"},
+                          {"--seed", "--rar", "--launcher", "--launcher-version", "--client", "--client-version", "--out",
+                           "--codepage"},
                           {"--help"});
     if (!args.ok()) return usageError(args.error());
     if (args.has("--help")) {
@@ -69,6 +71,11 @@ int main(int argc, char** argv) {
     }
     const auto& p = args.positional();
     std::string why;
+    if (args.has("--codepage")) {
+        tools::GameCodePage page;
+        if (!tools::GameCodePage::parse(args.value("--codepage"), &page, &why)) return usageError(why);
+        tools::setGameCodePage(page);
+    }
 
     if (command == "build") {
         if (p.size() != 3) return usageError("build needs <N> <change-dir> <out-dir>");

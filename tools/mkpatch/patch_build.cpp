@@ -5,9 +5,9 @@
 #include <random>
 #include <set>
 
-#include "launcher/packstore/patch_apply.h"
 #include "launcher/session/archive_names.h"
 #include "packformat/index_codec.h"
+#include "packformat/installation_path.h"
 #include "packformat/patch_codec.h"
 #include "packformat/path_key.h"
 #include "tools/common/run_program.h"
@@ -42,17 +42,17 @@ bool validate(uint32_t number, const ChangeSet& change, std::string* why) {
     for (const ContentFile& f : change.pack) {
         uint32_t key;
         if (!packformat::pathKey(f.storePath.c_str(), &key)) {
-            *why = "pack/" + f.storePath + ": the path is longer than 1023 characters";
+            *why = "pack/" + f.hostPath + ": the path is longer than 1023 characters";
             return false;
         }
-        auto [it, fresh] = keys.emplace(key, f.storePath);
+        auto [it, fresh] = keys.emplace(key, f.hostPath);
         if (!fresh) {
-            *why = "pack/" + it->second + " and pack/" + f.storePath + " have the same key";
+            *why = "pack/" + it->second + " and pack/" + f.hostPath + " have the same key";
             return false;
         }
         std::error_code ec;
         if (fs::file_size(f.diskPath, ec) > packformat::MaxPackFileSize) {
-            *why = "pack/" + f.storePath + " is larger than a pack may be";
+            *why = "pack/" + f.hostPath + " is larger than a pack may be";
             return false;
         }
     }
@@ -61,20 +61,24 @@ bool validate(uint32_t number, const ChangeSet& change, std::string* why) {
         // Exactly what the launcher's extraction makes of the archive entry "ext\<path>".
         std::string stored = "ext\\" + f.storePath;
         session::EntryPlan plan = session::planEntry(stored.c_str(), 0, '\\');
-        if (plan.kind != session::EntryKind::LooseFile || plan.destination != f.storePath ||
-            !packstore::isInstallationPath(f.storePath) || stored.size() > 1023) {
-            *why = "loose/" + f.storePath + ": the launcher would not write this path inside the game folder";
+        const char* refusal = "";
+        if (!packformat::isInstallationPath(f.storePath, &refusal) || plan.kind != session::EntryKind::LooseFile ||
+            plan.destination != f.storePath || stored.size() > 1023) {
+            *why = "loose/" + f.hostPath + ": the launcher would not write this path inside the game folder" +
+                   (*refusal ? std::string(" (") + refusal + ")" : std::string());
             return false;
         }
         written.insert(f.storePath);
     }
-    for (const std::string& d : change.deletions) {
-        if (!packstore::isInstallationPath(patchName(d)) || d.size() > packformat::MaxPatchNameLength) {
-            *why = "delete.txt: " + d + " is not a path inside the game folder of at most 259 characters";
+    for (const CandidateName& d : change.deletions) {
+        const char* refusal = "";
+        if (!packformat::isInstallationPath(patchName(d.game), &refusal) || d.game.size() > packformat::MaxPatchNameLength) {
+            *why = "delete.txt: " + d.host + " is not a path inside the game folder of at most 259 characters" +
+                   (*refusal ? std::string(" (") + refusal + ")" : std::string());
             return false;
         }
-        if (written.count(d)) {
-            *why = "delete.txt: " + d + " is also written by loose/";
+        if (written.count(d.game)) {
+            *why = "delete.txt: " + d.host + " is also written by loose/";
             return false;
         }
     }
@@ -148,7 +152,7 @@ bool buildPatches(uint32_t number, const ChangeSet& change, const fs::path& outF
         }
         if (!writePayload(content, stage.path() / (std::to_string(next) + ".dat"), why)) return false;
         for (const ContentFile& f : change.loose) {
-            fs::path target = stage.path() / "ext" / diskForm(f.storePath);
+            fs::path target = stage.path() / "ext" / diskForm(f.hostPath);
             fs::create_directories(target.parent_path(), ec);
             if (!fs::copy_file(f.diskPath, target, ec)) {
                 *why = "cannot copy " + f.diskPath.string() + ": " + ec.message();
@@ -168,9 +172,9 @@ bool buildPatches(uint32_t number, const ChangeSet& change, const fs::path& outF
         content.seed = static_cast<uint8_t>(seed);
         content.version = static_cast<uint16_t>(next);
         content.kind = packformat::PatchKindDelete;
-        for (const std::string& d : change.deletions) {
+        for (const CandidateName& d : change.deletions) {
             packformat::PatchItem item;
-            item.name = patchName(d);
+            item.name = patchName(d.game);
             content.items.push_back(std::move(item));
         }
         fs::path target = fs::absolute(outFolder) / (std::to_string(next) + ".rar");

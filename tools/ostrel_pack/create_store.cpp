@@ -22,16 +22,16 @@ int createStore(const std::string& outFolder, const std::string& contentFolder, 
     for (const ContentFile& f : files) {
         uint32_t key;
         if (!packformat::pathKey(f.storePath.c_str(), &key)) {
-            return fail(f.storePath + ": the path is longer than 1023 characters");
+            return fail(f.hostPath + ": the path is longer than 1023 characters");
         }
-        auto [it, fresh] = keys.emplace(key, f.storePath);
+        auto [it, fresh] = keys.emplace(key, f.hostPath);
         if (!fresh) {
-            return fail("\"" + it->second + "\" and \"" + f.storePath +
+            return fail("\"" + it->second + "\" and \"" + f.hostPath +
                         "\" have the same key (paths differ only in case or separators, or collide)");
         }
         std::error_code ec;
         if (fs::file_size(f.diskPath, ec) > packformat::MaxPackFileSize) {
-            return fail(f.storePath + ": larger than a pack may be (" + std::to_string(packformat::MaxPackFileSize) +
+            return fail(f.hostPath + ": larger than a pack may be (" + std::to_string(packformat::MaxPackFileSize) +
                         " bytes)");
         }
     }
@@ -63,7 +63,7 @@ int createStore(const std::string& outFolder, const std::string& contentFolder, 
         if (!packstore::storePackedFile(key, reinterpret_cast<const uint8_t*>(data.data()),
                                         static_cast<uint32_t>(data.size()))) {
             packstore::releasePackIndex();
-            return fail("cannot store " + f.storePath + " (disk full, or no room for another pack?)");
+            return fail("cannot store " + f.hostPath + " (disk full, or no room for another pack?)");
         }
         bytes += data.size();
         if (++done % 5000 == 0) note(std::to_string(done) + " of " + std::to_string(files.size()) + " files stored");

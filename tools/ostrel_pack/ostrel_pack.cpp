@@ -11,20 +11,24 @@ namespace {
 const char Usage[] =
     "usage: ostrel-pack <command> ...\n"
     "\n"
-    "  create <out-dir> <content-dir> [--version N]\n"
+    "  create <out-dir> <content-dir> [--version N] [--codepage CP]\n"
     "      A new store in <out-dir> (data.idx, GAME0.VFS, GAME1.VFS, ...) holding every file of\n"
     "      <content-dir> under its relative path, as the game asks for it (data\\maps\\a.bin).\n"
     "      N is the store's patch number (default 0). <out-dir> must not hold a store yet.\n"
-    "  list <index> [--names <content-dir or list file>]\n"
+    "      Names are keyed in the game's code page CP (default 1252, Windows-1252, in which the\n"
+    "      game asks); a file whose name has no form in it is refused.\n"
+    "  list <index> [--names <content-dir or list file>] [--codepage CP]\n"
     "      Version, packs and every entry (key, pack, offset, length). The index keeps no names:\n"
     "      given candidate paths, entries whose key matches one are named.\n"
     "  cat <index> <path>\n"
     "      Writes the stored file <path> to standard output, read through OstrelVFS.\n"
-    "  extract <index> <out-dir> --names <content-dir or list file>\n"
-    "      Writes every candidate path that the store holds under <out-dir>.\n"
-    "  verify <index>\n"
+    "  extract <index> <out-dir> --names <content-dir or list file> [--codepage CP]\n"
+    "      Writes every candidate path that the store holds under <out-dir>; refuses names that\n"
+    "      would leave it.\n"
+    "  verify <index> [--names <content-dir or list file>] [--codepage CP]\n"
     "      Checks every entry lies inside its pack, keys occur once, entries do not overlap, packs\n"
-    "      exist and are not empty; reports dead space. Exit code 1 when a problem is found.\n"
+    "      exist and are not empty; reports dead space; with --names, every name must be stored.\n"
+    "      Exit code 1 when a problem is found.\n"
     "\n"
     "Exit codes: 0 success, 1 failure or problem found, 2 bad usage.\n";
 
@@ -43,11 +47,17 @@ int main(int argc, char** argv) {
         std::fputs(Usage, stdout);
         return tools::ExitOk;
     }
-    tools::Arguments args(argc, argv, 2, {"--version", "--names"}, {"--help"});
+    tools::Arguments args(argc, argv, 2, {"--version", "--names", "--codepage"}, {"--help"});
     if (!args.ok()) return usageError(args.error());
     if (args.has("--help")) {
         std::fputs(Usage, stdout);
         return tools::ExitOk;
+    }
+    if (args.has("--codepage")) {
+        tools::GameCodePage page;
+        std::string why;
+        if (!tools::GameCodePage::parse(args.value("--codepage"), &page, &why)) return usageError(why);
+        tools::setGameCodePage(page);
     }
     const auto& p = args.positional();
     if (command == "create") {
@@ -72,7 +82,7 @@ int main(int argc, char** argv) {
     }
     if (command == "verify") {
         if (p.size() != 1) return usageError("verify needs <index>");
-        return tools::verifyStore(p[0]);
+        return tools::verifyStore(p[0], args.value("--names"));
     }
     return usageError("unknown command " + command);
 }

@@ -11,6 +11,7 @@ int createStore(const std::string& outFolder, const std::string& contentFolder, 
 int listStore(const std::string& indexPath, const std::string& namesSource);
 int catFile(const std::string& indexPath, const std::string& path);
 int extractFiles(const std::string& indexPath, const std::string& outFolder, const std::string& namesSource);
-int verifyStore(const std::string& indexPath);
+// `namesSource` (optional): a content folder or name list whose every name must be in the store.
+int verifyStore(const std::string& indexPath, const std::string& namesSource = "");
 
 }  // namespace tools

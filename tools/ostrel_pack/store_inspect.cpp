@@ -66,11 +66,11 @@ int listStore(const std::string& indexPath, const std::string& namesSource) {
     if (!loadIndex(indexPath, &index, &why)) return fail(why);
     std::map<uint32_t, std::string> names;
     if (!namesSource.empty()) {
-        std::vector<std::string> candidates;
+        std::vector<CandidateName> candidates;
         if (!loadNames(namesSource, &candidates, &why)) return fail(why);
-        for (const std::string& n : candidates) {
+        for (const CandidateName& n : candidates) {
             uint32_t key;
-            if (packformat::pathKey(n.c_str(), &key)) names.emplace(key, storeForm(n));
+            if (packformat::pathKey(n.game.c_str(), &key)) names.emplace(key, n.host);
         }
     }
     fs::path folder = fs::absolute(indexPath).parent_path();
@@ -107,17 +107,25 @@ int catFile(const std::string& indexPath, const std::string& path) {
 }
 
 int extractFiles(const std::string& indexPath, const std::string& outFolder, const std::string& namesSource) {
-    std::vector<std::string> names;
+    std::vector<CandidateName> names;
     std::string why;
     if (!loadNames(namesSource, &names, &why)) return fail(why);
     fs::path out = fs::absolute(outFolder);
     OpenedStore s(indexPath);
     if (!s.store) return fail("cannot open the store " + indexPath);
+    // Every name the store holds is checked before anything is written: a list may name paths
+    // that would land outside the output folder.
+    std::vector<const CandidateName*> held;
+    for (const CandidateName& name : names) {
+        if (!VFileExistsInVfs(s.store, name.game.c_str())) continue;
+        if (!staysInside(name.host)) return fail(name.host + ": the name leads outside " + outFolder + "; nothing extracted");
+        held.push_back(&name);
+    }
     size_t written = 0;
-    for (const std::string& name : names) {
+    for (const CandidateName* name : held) {
         std::string bytes;
-        if (!readStored(s.store, name, &bytes)) continue;
-        fs::path target = out / diskForm(name);
+        if (!readStored(s.store, name->game, &bytes)) continue;
+        fs::path target = out / diskForm(name->host);
         if (!writeFile(target, bytes)) return fail("cannot write " + target.string());
         ++written;
     }

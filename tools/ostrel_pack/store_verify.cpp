@@ -1,12 +1,14 @@
 // ostrel-pack verify: everything that would make the game miss or misread a file. Every entry must
 // lie inside its pack (and below 2 GiB, where the library's positions end), every key must occur
 // once, live entries must not overlap, and every pack must exist and not be empty (an empty pack
-// cannot be mapped, so its table is ignored). Dead space, left by replaced files, is reported.
+// cannot be mapped, so its table is ignored). Dead space, left by replaced files, is reported. Given
+// candidate names, each must be in the store.
 #include <algorithm>
 #include <cstdio>
 #include <map>
 
 #include "packformat/index_codec.h"
+#include "packformat/path_key.h"
 #include "tools/common/tool_support.h"
 #include "tools/ostrel_pack/store_commands.h"
 
@@ -14,8 +16,10 @@ namespace fs = std::filesystem;
 
 namespace tools {
 
-int verifyStore(const std::string& indexPath) {
+int verifyStore(const std::string& indexPath, const std::string& namesSource) {
     std::string bytes, why;
+    std::vector<CandidateName> names;
+    if (!namesSource.empty() && !loadNames(namesSource, &names, &why)) return fail(why);
     if (!readFile(indexPath, &bytes)) return fail("cannot read " + indexPath);
     packformat::StoreIndex index;
     if (!packformat::decodeIndex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &index, &why)) {
@@ -75,6 +79,15 @@ int verifyStore(const std::string& indexPath) {
                         p.entries.size(), static_cast<unsigned long long>(size),
                         static_cast<unsigned long long>(covered), static_cast<unsigned long long>(dead),
                         size ? 100.0 * static_cast<double>(dead) / static_cast<double>(size) : 0.0);
+        }
+    }
+    // Candidate names the game will ask for: each must have an entry.
+    for (const CandidateName& n : names) {
+        uint32_t key;
+        if (!packformat::pathKey(n.game.c_str(), &key)) {
+            problem(n.host + " is longer than 1023 characters: the game cannot ask for it");
+        } else if (!firstOf.count(key)) {
+            problem(n.host + " is not in the store");
         }
     }
     std::printf("version %d, %zu packs, %zu entries: %s\n", index.version, index.packs.size(), entries,
