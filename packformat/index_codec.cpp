@@ -4,6 +4,7 @@
 
 #include "packformat/byte_codec.h"
 #include "packformat/crc_tables.h"
+#include "packformat/window_reader.h"
 
 namespace packformat {
 
@@ -19,12 +20,15 @@ bool fail(std::string* why, const std::string& reason) {
 }
 }  // namespace
 
-bool decodeIndex(const uint8_t* data, size_t size, StoreIndex* out, std::string* why) {
-    ByteReader r(data, size);
+bool readIndex(ByteInput& input, StoreIndex* out, std::string* why) {
+    WindowReader r(input);
     StoreIndex index;
     uint32_t version = 0;
     uint8_t countByte = 0;
-    if (!r.u32(&version) || !r.u8(&countByte)) return fail(why, "index ends inside its header");
+    auto ended = [&](const std::string& reason) {
+        return fail(why, r.readFailed() ? "index cannot be read at offset " + std::to_string(r.position()) : reason);
+    };
+    if (!r.u32(&version) || !r.u8(&countByte)) return ended("index ends inside its header");
     index.version = static_cast<int32_t>(version);
     size_t packCount = countByte ^ packCountMask();
     index.packs.resize(packCount);
@@ -33,19 +37,18 @@ bool decodeIndex(const uint8_t* data, size_t size, StoreIndex* out, std::string*
         IndexPack& pack = index.packs[i];
         const std::string where = "pack " + std::to_string(i) + ": ";
         uint8_t nameLength = 0;
-        if (!r.u8(&nameLength)) return fail(why, where + "index ends before the pack record");
+        if (!r.u8(&nameLength)) return ended(where + "index ends before the pack record");
         if (nameLength == 0 || nameLength > MaxPackNameLength) {
             return fail(why, where + "pack name length " + std::to_string(nameLength) + " is not 1 to 31");
         }
-        if (r.remaining() < nameLength) return fail(why, where + "index ends inside the pack name");
-        const char* name = reinterpret_cast<const char*>(r.current());
+        char name[MaxPackNameLength] = {};
+        if (!r.take(name, nameLength)) return ended(where + "index ends inside the pack name");
         pack.name.assign(name, strnlen(name, nameLength));
         // The readers take the name up to its first zero byte: an empty one names no file, and the
         // launcher could not write it back.
         if (pack.name.empty()) return fail(why, where + "pack name starts with a zero byte");
-        r.skip(nameLength);
         uint32_t count = 0;
-        if (!r.u32(&count)) return fail(why, where + "index ends before the entry count");
+        if (!r.u32(&count)) return ended(where + "index ends before the entry count");
         pack.entryCount = static_cast<int32_t>(count ^ entryCountMask(i));
         if (pack.entryCount <= 0) continue;
         size_t entries = static_cast<size_t>(pack.entryCount);
@@ -55,9 +58,7 @@ bool decodeIndex(const uint8_t* data, size_t size, StoreIndex* out, std::string*
         pack.entries.resize(entries);
         for (size_t j = 0; j < entries; ++j) {
             IndexEntry& e = pack.entries[j];
-            r.u32(&e.key);
-            r.u32(&e.offset);
-            r.u32(&e.length);
+            if (!r.u32(&e.key) || !r.u32(&e.offset) || !r.u32(&e.length)) return ended(where + "index ends early");
             e.key ^= keyMask(j);
             e.offset ^= offsetMask(j);
             e.length ^= lengthMask(j);
@@ -68,6 +69,11 @@ bool decodeIndex(const uint8_t* data, size_t size, StoreIndex* out, std::string*
     }
     *out = std::move(index);
     return true;
+}
+
+bool decodeIndex(const uint8_t* data, size_t size, StoreIndex* out, std::string* why) {
+    MemoryInput input(data, size);
+    return readIndex(input, out, why);
 }
 
 bool encodeIndex(const StoreIndex& index, std::vector<uint8_t>* out, std::string* why) {

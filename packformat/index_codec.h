@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "packformat/window_reader.h"
+
 namespace packformat {
 
 // Largest pack file the launcher writes; pack files must stay below 2^31 bytes for the library.
@@ -49,6 +51,9 @@ uint32_t lengthMask(size_t entryPosition);
 // is taken up to its first zero byte, as both readers do. Never allocates more than the input could
 // hold.
 bool decodeIndex(const uint8_t* data, size_t size, StoreIndex* out, std::string* why);
+// The same, reading the index through a window of fixed size (a file of any size is never held
+// whole); an input that cannot be read is refused too.
+bool readIndex(ByteInput& input, StoreIndex* out, std::string* why);
 
 // Encodes an index. Each pack's count is entries.size() (a negative entryCount with no entries is
 // written as it stands). Names longer than 31 characters or more

@@ -4,6 +4,7 @@
 
 #include "packformat/byte_codec.h"
 #include "packformat/crc_tables.h"
+#include "packformat/window_reader.h"
 
 namespace packformat {
 
@@ -36,72 +37,7 @@ void unmaskPatchPiece(uint8_t seed, uint32_t length, uint64_t from, uint8_t* dat
 
 namespace {
 
-// Sequential reading of the framing fields through a window of the file. The window moves forward
-// only as far as the fields need; the data between them is stepped over, not read.
-class FieldCursor {
-public:
-    explicit FieldCursor(PatchBytes& bytes) : bytes_(bytes), size_(bytes.size()) {}
-
-    uint64_t position() const { return pos_; }
-    uint64_t remaining() const { return size_ - pos_; }
-    bool readFailed() const { return readFailed_; }
-
-    bool take(uint8_t* out, size_t n) {
-        if (remaining() < n) return false;
-        if (pos_ < windowStart_ || pos_ + n > windowStart_ + window_.size()) {
-            size_t want = static_cast<size_t>(remaining() < PatchScanWindow ? remaining() : PatchScanWindow);
-            window_.resize(want);
-            windowStart_ = pos_;
-            if (!bytes_.read(pos_, window_.data(), want)) {
-                window_.clear();
-                readFailed_ = true;
-                return false;
-            }
-        }
-        std::memcpy(out, window_.data() + (pos_ - windowStart_), n);
-        pos_ += n;
-        return true;
-    }
-    bool u8(uint8_t* v) { return take(v, 1); }
-    bool u16(uint16_t* v) {
-        uint8_t b[2];
-        if (!take(b, 2)) return false;
-        *v = static_cast<uint16_t>(b[0] | b[1] << 8);
-        return true;
-    }
-    bool u32(uint32_t* v) {
-        uint8_t b[4];
-        if (!take(b, 4)) return false;
-        *v = static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 | static_cast<uint32_t>(b[2]) << 16 |
-             static_cast<uint32_t>(b[3]) << 24;
-        return true;
-    }
-    void skip(uint64_t n) { pos_ += n; }
-
-private:
-    PatchBytes& bytes_;
-    uint64_t size_;
-    uint64_t pos_ = 0;
-    std::vector<uint8_t> window_;
-    uint64_t windowStart_ = 0;
-    bool readFailed_ = false;
-};
-
-class MemoryBytes : public PatchBytes {
-public:
-    MemoryBytes(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    uint64_t size() const override { return size_; }
-    bool read(uint64_t offset, uint8_t* out, size_t length) override {
-        if (length) std::memcpy(out, data_ + offset, length);
-        return true;
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-};
-
-bool scanRecords(FieldCursor& r, PatchHeader* header, std::vector<PatchRecordView>* records, std::string* why) {
+bool scanRecords(WindowReader& r, PatchHeader* header, std::vector<PatchRecordView>* records, std::string* why) {
     PatchHeader h;
     if (!r.u8(&h.seed) || !r.u16(&h.version) || !r.u8(&h.kind) || !r.u16(&h.recordCount)) {
         return fail(why, "patch file ends inside its header");
@@ -165,15 +101,15 @@ bool scanRecords(FieldCursor& r, PatchHeader* header, std::vector<PatchRecordVie
 
 }  // namespace
 
-bool scanPatch(PatchBytes& bytes, PatchHeader* header, std::vector<PatchRecordView>* records, std::string* why) {
-    FieldCursor cursor(bytes);
-    return scanRecords(cursor, header, records, why);
+bool scanPatch(ByteInput& input, PatchHeader* header, std::vector<PatchRecordView>* records, std::string* why) {
+    WindowReader reader(input, PatchScanWindow);
+    return scanRecords(reader, header, records, why);
 }
 
 bool decodePatch(const uint8_t* data, size_t size, PatchHeader* header, std::vector<PatchRecordView>* records,
                  std::string* why) {
-    MemoryBytes bytes(data, size);
-    return scanPatch(bytes, header, records, why);
+    MemoryInput input(data, size);
+    return scanPatch(input, header, records, why);
 }
 
 bool encodePatch(const PatchContent& patch, std::vector<uint8_t>* out, std::string* why) {

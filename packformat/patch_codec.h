@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "packformat/window_reader.h"
+
 namespace packformat {
 
 constexpr size_t MaxPatchNameLength = 259;
@@ -38,24 +40,13 @@ struct PatchRecordView {
     uint32_t dataLength = 0;
 };
 
-// Where the framing decoder reads a patch file from.
-class PatchBytes {
-public:
-    virtual ~PatchBytes() = default;
-    // The file's size in bytes.
-    virtual uint64_t size() const = 0;
-    // Reads the `length` bytes at `offset` (always within the size) into `out`; false when they
-    // cannot be read.
-    virtual bool read(uint64_t offset, uint8_t* out, size_t length) = 0;
-};
-
 // Decodes the header and the record framing, reading the file through a window of at most
 // PatchScanWindow bytes and stepping over the data. Refuses (false with a reason) a file that ends
 // early, has bytes left over, a name length above 259, a length that runs past the end, or bytes
 // that cannot be read. Allocates the window and the record views, never what a length field merely
 // claims.
 constexpr size_t PatchScanWindow = 1u << 20;
-bool scanPatch(PatchBytes& bytes, PatchHeader* header, std::vector<PatchRecordView>* records, std::string* why);
+bool scanPatch(ByteInput& input, PatchHeader* header, std::vector<PatchRecordView>* records, std::string* why);
 // The same over a buffer in memory.
 bool decodePatch(const uint8_t* data, size_t size, PatchHeader* header, std::vector<PatchRecordView>* records,
                  std::string* why);

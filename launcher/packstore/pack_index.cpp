@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "launcher/core/debug_log.h"
+#include "launcher/packstore/file_input.h"
 #include "launcher/packstore/pack_store.h"
 #include "launcher/packstore/store_internal.h"
 
@@ -22,30 +23,16 @@ bool indexLoaded = false;
 
 namespace {
 
-// Decodes the open index, read through a read-only view of it (no copy of a large index), or from
-// a copy where it cannot be mapped (a file of zero bytes, for one). False with a reason in *why.
+// Decodes the open index, read through a window of fixed size: an index of any size is never
+// mapped or copied whole. False with a reason in *why.
 bool decodeStream(platform::Env& env, platform::File* stream, packformat::StoreIndex* decoded, std::string* why) {
     uint64_t size = 0;
-    if (!env.fileSize(stream, &size) || size > SIZE_MAX / 2) {
+    if (!env.fileSize(stream, &size)) {
         *why = "its size cannot be found out";
         return false;
     }
-    platform::Mapping* mapping = size ? env.mapReadOnly(stream) : nullptr;
-    platform::View view;
-    if (mapping && env.mapView(mapping, 0, static_cast<size_t>(size), &view)) {
-        bool ok = packformat::decodeIndex(view.data, static_cast<size_t>(size), decoded, why);
-        env.unmapView(&view);
-        env.closeMapping(mapping);
-        return ok;
-    }
-    env.closeMapping(mapping);
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    size_t got = 0;
-    if (size && (!env.readAt(stream, 0, bytes.data(), bytes.size(), &got) || got != bytes.size())) {
-        *why = "it cannot be read";
-        return false;
-    }
-    return packformat::decodeIndex(bytes.data(), bytes.size(), decoded, why);
+    FileInput input(env, stream, size);
+    return packformat::readIndex(input, decoded, why);
 }
 
 }  // namespace

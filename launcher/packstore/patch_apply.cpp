@@ -12,32 +12,13 @@
 #include "launcher/core/message_catalogue.h"
 #include "launcher/core/status_board.h"
 #include "launcher/packstore/byte_source.h"
+#include "launcher/packstore/file_input.h"
 #include "launcher/packstore/pack_store.h"
 #include "launcher/packstore/store_internal.h"
 #include "packformat/installation_path.h"
 #include "packformat/patch_codec.h"
 
 namespace packstore {
-
-namespace {
-
-// The patch file as the framing decoder reads it.
-class FileBytes : public packformat::PatchBytes {
-public:
-    FileBytes(platform::Env& env, platform::File* file, uint64_t size) : env_(env), file_(file), size_(size) {}
-    uint64_t size() const override { return size_; }
-    bool read(uint64_t offset, uint8_t* out, size_t length) override {
-        size_t got = 0;
-        return env_.readAt(file_, offset, out, length, &got) && got == length;
-    }
-
-private:
-    platform::Env& env_;
-    platform::File* file_;
-    uint64_t size_;
-};
-
-}  // namespace
 
 void PatchDataFile::release() {
     records.clear();
@@ -59,7 +40,7 @@ bool readPatchFile(const char* path, PatchDataFile* patch) {
         patch->release();
         return false;
     }
-    FileBytes bytes(env, patch->file, size);
+    FileInput bytes(env, patch->file, size);
     packformat::PatchHeader header;
     std::vector<packformat::PatchRecordView> views;
     std::string why;
