@@ -112,26 +112,36 @@ bool decodePatch(const uint8_t* data, size_t size, PatchHeader* header, std::vec
     return scanPatch(input, header, records, why);
 }
 
+void encodePatchHeader(uint8_t seed, uint16_t version, uint8_t kind, uint16_t recordCount, std::vector<uint8_t>* out) {
+    putU8(out, seed);
+    putU16(out, static_cast<uint16_t>(version ^ versionMask(seed)));
+    putU8(out, static_cast<uint8_t>(kind ^ byteMask(seed)));
+    putU16(out, static_cast<uint16_t>(recordCount ^ recordCountMask(seed)));
+}
+
+bool encodeRecordFraming(uint8_t seed, uint8_t kind, size_t i, uint32_t key, const std::string& name,
+                         uint32_t dataLength, std::vector<uint8_t>* out, std::string* why) {
+    if (patchKindHasKey(kind)) {
+        putU32(out, key ^ recordKeyMask(i));
+    } else if (patchKindHasName(kind)) {
+        if (name.size() > MaxPatchNameLength) return fail(why, "name above 259 characters: " + name);
+        putU32(out, static_cast<uint32_t>(name.size()) ^ recordLengthMask(i));
+        const uint8_t nameMask = byteMask(seed);
+        for (char c : name) out->push_back(static_cast<uint8_t>(c) ^ nameMask);
+    }
+    putU32(out, dataLength ^ recordLengthMask(i));
+    return true;
+}
+
 bool encodePatch(const PatchContent& patch, std::vector<uint8_t>* out, std::string* why) {
     if (patch.items.size() > 0xFFFFu) return fail(why, "more than 65,535 records");
     out->clear();
-    putU8(out, patch.seed);
-    putU16(out, static_cast<uint16_t>(patch.version ^ versionMask(patch.seed)));
-    putU8(out, static_cast<uint8_t>(patch.kind ^ byteMask(patch.seed)));
-    putU16(out, static_cast<uint16_t>(patch.items.size() ^ recordCountMask(patch.seed)));
-    const uint8_t nameMask = byteMask(patch.seed);
+    encodePatchHeader(patch.seed, patch.version, patch.kind, static_cast<uint16_t>(patch.items.size()), out);
     for (size_t i = 0; i < patch.items.size(); ++i) {
         const PatchItem& item = patch.items[i];
         if (item.data.size() > 0xFFFFFFFFu) return fail(why, "record data of 4 GiB or more");
-        if (patchKindHasKey(patch.kind)) {
-            putU32(out, item.key ^ recordKeyMask(i));
-        } else if (patchKindHasName(patch.kind)) {
-            if (item.name.size() > MaxPatchNameLength) return fail(why, "name above 259 characters: " + item.name);
-            putU32(out, static_cast<uint32_t>(item.name.size()) ^ recordLengthMask(i));
-            for (char c : item.name) out->push_back(static_cast<uint8_t>(c) ^ nameMask);
-        }
         uint32_t length = static_cast<uint32_t>(item.data.size());
-        putU32(out, length ^ recordLengthMask(i));
+        if (!encodeRecordFraming(patch.seed, patch.kind, i, item.key, item.name, length, out, why)) return false;
         size_t at = out->size();
         out->insert(out->end(), item.data.begin(), item.data.end());
         if (length) unmaskPatchData(patch.seed, out->data() + at, length);

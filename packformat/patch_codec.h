@@ -77,6 +77,14 @@ struct PatchContent {
     }
 };
 
+// The pieces of a patch file for writers that stream the data: the 6-byte header, and the framing
+// that comes before record i's data (its key or name, and its length). The data follows, masked at
+// its start with unmaskPatchPiece (XOR is its own inverse). encodeRecordFraming refuses a name
+// above 259 characters.
+void encodePatchHeader(uint8_t seed, uint16_t version, uint8_t kind, uint16_t recordCount, std::vector<uint8_t>* out);
+bool encodeRecordFraming(uint8_t seed, uint8_t kind, size_t i, uint32_t key, const std::string& name,
+                         uint32_t dataLength, std::vector<uint8_t>* out, std::string* why);
+
 // Encodes a patch file. Refuses more than 65,535 items, names above 259 characters, and data blocks
 // of 4 GiB or more.
 bool encodePatch(const PatchContent& patch, std::vector<uint8_t>* out, std::string* why);

@@ -394,11 +394,6 @@ class LauncherScenarios(unittest.TestCase):
         self.assertEqual(self.requested(), ["patch.hpl", "launcher.exe", "patch.hpl", "11.rar"])
 
     def test_client_already_running(self):
-        if h.builds_32bit():
-            # Under qemu-emulated wine32 the launcher sometimes (2 runs in 11) ended with exit code 1
-            # and no output, without starting the client, when a second emulated program was already
-            # running. It never happened under wine64; the cause is not known yet.
-            self.skipTest("flaky under emulated wine32: the launcher sometimes ends with code 1")
         self.make_install()
         self.publish()
         self.serve()
@@ -413,7 +408,8 @@ class LauncherScenarios(unittest.TestCase):
             self.run_launcher()
             self.assertEqual(self.launcher.wait(60), 0)
             self.assertGreaterEqual(time.monotonic() - started, 3.0)
-            deadline = time.monotonic() + 30
+            # The client's start can take long on a loaded machine under emulation.
+            deadline = time.monotonic() + 90
             line = None
             while line is None and time.monotonic() < deadline:
                 line = read(os.path.join(self.install, "standin-commandline.txt"))
