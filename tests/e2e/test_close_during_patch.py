@@ -146,6 +146,9 @@ class CloseDuringApplication(tw.PatchRunCase):
                 self.assertEqual(self.store_version(install), 11)
                 self.assertIn(tl.report_line("data/a.txt", b"alpha v11"), report)
                 self.assertEqual(self.store_content(install, "after-next-run"), self.expected(11))
+                print("round %d: click %.2f s into the application (%s), exit code %s after %.2f s, store at %d, "
+                      "next run complete" % (round_, delay, "applying" if applying else "after it", rc, took, version),
+                      flush=True)
         print("%d closes while applying %d records (application %.1f s): %d clicks inside the application; "
               "%d stores left at the old patch, %d at the new one; exit codes %s; longest click to exit %.2f s"
               % (rounds, RECORDS, span, inside, outcomes[10], outcomes[11], sorted(set(codes)), longest))
