@@ -84,11 +84,14 @@ bool readStoreFromDisk(PackIndex& index) {
         TALVORA_DEBUG("%s cannot be opened", index.indexPath.c_str());
         return false;
     }
+    // Held by the store from here on, so that a failure on the way (memory running out) closes it.
+    index.indexStream = stream;
     packformat::StoreIndex decoded;
     std::string why;
     if (!decodeStream(env, stream, &decoded, &why)) {
         TALVORA_DEBUG("%s not loaded: %s", index.indexPath.c_str(), why.c_str());
         env.closeFile(stream);
+        index.indexStream = nullptr;
         return false;
     }
 
@@ -98,7 +101,6 @@ bool readStoreFromDisk(PackIndex& index) {
     // applying one never has to rebuild the table.
     index.keys.reserve(total + 65536);
 
-    index.indexStream = stream;
     index.version = decoded.version;
     index.packCount = static_cast<uint8_t>(decoded.packs.size());
     index.packs.resize(decoded.packs.size());

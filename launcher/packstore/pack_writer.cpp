@@ -89,9 +89,11 @@ bool nameInIndex(const PackIndex& index, const char* name) {
 // entries of every pack, each masked by its position in its pack's table as it is stored.
 class IndexWriter {
 public:
-    IndexWriter(platform::Env& env, platform::File* out) : env_(env), out_(out), buffer_(1u << 20) {}
+    // The buffer is made here, before any file is opened for it.
+    explicit IndexWriter(platform::Env& env) : env_(env), buffer_(1u << 20) {}
 
-    bool write(const PackIndex& index) {
+    bool write(const PackIndex& index, platform::File* out) {
+        out_ = out;
         put32(static_cast<uint32_t>(index.version));
         put8(static_cast<uint8_t>(index.packs.size() ^ packformat::packCountMask()));
         for (size_t i = 0; i < index.packs.size(); ++i) {
@@ -135,7 +137,7 @@ private:
     }
 
     platform::Env& env_;
-    platform::File* out_;
+    platform::File* out_ = nullptr;
     std::vector<uint8_t> buffer_;
     size_t used_ = 0;
     uint64_t written_ = 0;
@@ -199,18 +201,21 @@ PackSlot* createPackFile(const char* name) {
         TALVORA_DEBUG("No new pack %s: the name is taken", name);
         return nullptr;
     }
+    // Everything that needs memory first: once the file exists, nothing can fail before the store
+    // holds its handle.
+    PackSlot slot;
+    slot.name = name;
+    slot.file.reset(new PackFile);
+    slot.file->path = name;
+    slot.file->position = static_cast<uint32_t>(packIndex.packs.size());
+    slot.file->unsaved = true;
+    packIndex.packs.reserve(packIndex.packs.size() + 1);
     platform::File* handle = env.createReadWrite(name);
     if (!handle) {
         TALVORA_DEBUG("Pack %s cannot be created", name);
         return nullptr;
     }
-    PackSlot slot;
-    slot.name = name;
-    slot.file.reset(new PackFile);
-    slot.file->path = name;
     slot.file->fileHandle = handle;
-    slot.file->position = static_cast<uint32_t>(packIndex.packs.size());
-    slot.file->unsaved = true;
     packIndex.packs.push_back(std::move(slot));
     packIndex.packCount = static_cast<uint8_t>(packIndex.packs.size());
     return &packIndex.packs.back();
@@ -275,12 +280,13 @@ bool savePackIndex() {
         pack.unflushed = false;
     }
 
+    IndexWriter writer(env);
     platform::File* out = env.createReadWrite(IndexTempFileName);
     if (!out) {
         TALVORA_DEBUG("%s cannot be created; %s is left as it was", IndexTempFileName, packIndex.indexPath.c_str());
         return false;
     }
-    bool written = IndexWriter(env, out).write(packIndex) && env.flush(out);
+    bool written = writer.write(packIndex, out) && env.flush(out);
     env.closeFile(out);
     if (!written) {
         TALVORA_DEBUG("%s cannot be written; %s is left as it was", IndexTempFileName, packIndex.indexPath.c_str());
