@@ -4,7 +4,8 @@
 //
 //   exit_race prepare <folder>          a store at patch 10 and the patch file 11.dat of 20,000
 //                                       packed-file records
-//   exit_race run <folder> <delay-us>   a worker holds the store, loads it and applies 11.dat, as the
+//   exit_race run <folder> <delay-us>   prepares the folder as above; then a worker holds the store,
+//                                       loads it and applies 11.dat, as the
 //                                       patch session does; after <delay-us> microseconds the main
 //                                       thread ends the program through the runtime's exit with code
 //                                       0, as the window's teardown does. A negative delay waits for
@@ -133,6 +134,7 @@ __attribute__((init_priority(101))) WaitForWorkerAtExit waitForWorkerAtExit;
 // Ends the program once the exit's moment has come: after `delayUs` microseconds, or (delayUs < 0)
 // once the patch bar shows `percent`.
 int run(long delayUs, long percent = -1) {
+    if (prepare() != 0) return 1;
     std::atomic<bool>& done = workerDone;
     auto started = std::chrono::steady_clock::now();
     std::thread worker([&done] {

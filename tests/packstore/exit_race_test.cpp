@@ -64,7 +64,6 @@ TEST(ExitDuringPatch, OrderlyExitAtAnyMomentOfTheApplication) {
     // middle one of three, so that some exits come before the load and some after the save.
     std::vector<long> spans;
     for (int run = 0; run < 3; ++run) {
-        ASSERT_EQ(runExitRace(folder, {"prepare", folder}).code, 0);
         ASSERT_EQ(runExitRace(folder, {"run", folder, "-1"}).code, 0);
         Result c = runExitRace(folder, {"check", folder});
         ASSERT_EQ(c.code, 0) << c.out;
@@ -85,7 +84,6 @@ TEST(ExitDuringPatch, OrderlyExitAtAnyMomentOfTheApplication) {
         const long when = atRecord ? static_cast<long>(rng() % 100) : static_cast<long>(rng() % static_cast<unsigned>(span + 1));
         SCOPED_TRACE("round " + std::to_string(round) + ", exit " + (atRecord ? "at " : "after ") +
                      std::to_string(when) + (atRecord ? " %" : " us"));
-        ASSERT_EQ(runExitRace(folder, {"prepare", folder}).code, 0);
         Result r = runExitRace(folder, {atRecord ? "run-at" : "run", folder, std::to_string(when)});
         EXPECT_EQ(r.code, 0);
         Result c = runExitRace(folder, {"check", folder});
