@@ -88,7 +88,7 @@ class CloseDuringApplication(tw.PatchRunCase):
         """A whole run; the report, and how long the application took (None when `applies` is false:
         the store is up to date already)."""
         server = self.serve(server_dir)
-        self.watch_boxes("boxes-%s.txt" % name)
+        boxes = self.watch_boxes("boxes-%s.txt" % name)
         self.start_launcher(install)
         span = None
         if applies:
@@ -96,6 +96,8 @@ class CloseDuringApplication(tw.PatchRunCase):
             span = self.wait_in_log(FINISHED, 300) - started
         report = self.wait_for_game(install)
         server.stop()
+        self.assertEqual(boxes.boxes(), [])
+        boxes.stop()
         return report, span
 
     def test_close_button_while_a_patch_is_applied(self):
@@ -130,6 +132,7 @@ class CloseDuringApplication(tw.PatchRunCase):
                 inside += applying
                 longest = max(longest, took)
                 self.assertEqual(boxes.boxes(), [])
+                boxes.stop()
                 self.assertIsNone(tl.read(os.path.join(install, "standin-report.txt")), "the game started")
 
                 # The store decodes and holds exactly one of the two patches.
