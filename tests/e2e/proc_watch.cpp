@@ -13,6 +13,7 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,6 +54,38 @@ void walkAddressSpace(HANDLE process, SIZE_T* largest, SIZE_T* total, SIZE_T* pr
     }
 }
 
+// What the sampler has seen so far. It runs on a thread of its own: a query of a process that is
+// just ending may never return, and the watch must still end with the process.
+struct Peaks {
+    std::atomic<unsigned long long> workingSet{0}, privateBytes{0}, largestMapping{0}, mapped{0};
+    std::atomic<unsigned> samples{0};
+    std::atomic<bool> stop{false};
+    HANDLE process = nullptr;
+} peaks;
+
+void raise(std::atomic<unsigned long long>& peak, unsigned long long value) {
+    if (value > peak) peak = value;
+}
+
+DWORD WINAPI sampler(void*) {
+    while (!peaks.stop) {
+        PROCESS_MEMORY_COUNTERS counters;
+        std::memset(&counters, 0, sizeof counters);
+        if (GetProcessMemoryInfo(peaks.process, &counters, sizeof counters)) {
+            raise(peaks.workingSet, counters.PeakWorkingSetSize);
+        }
+        SIZE_T largest = 0, total = 0, privateBytes = 0;
+        walkAddressSpace(peaks.process, &largest, &total, &privateBytes);
+        if (peaks.stop) break;  // a walk cut short by the process's end counts for nothing
+        raise(peaks.privateBytes, privateBytes);
+        raise(peaks.largestMapping, largest);
+        raise(peaks.mapped, total);
+        ++peaks.samples;
+        Sleep(20);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,36 +103,22 @@ int main(int argc, char** argv) {
         }
         Sleep(20);
     }
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, pid);
-    if (!process) {
+    peaks.process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, pid);
+    if (!peaks.process) {
         std::fprintf(stderr, "cannot open process %lu: error %lu\n", pid, GetLastError());
         return 1;
     }
-    SIZE_T peakWorkingSet = 0, peakPrivate = 0, largestMapping = 0, peakMapped = 0;
-    unsigned samples = 0;
-    for (;;) {
-        const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-        PROCESS_MEMORY_COUNTERS_EX counters;
-        std::memset(&counters, 0, sizeof counters);
-        if (!ended && GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                                           sizeof counters)) {
-            if (counters.PeakWorkingSetSize > peakWorkingSet) peakWorkingSet = counters.PeakWorkingSetSize;
-            SIZE_T largest = 0, total = 0, privateBytes = 0;
-            walkAddressSpace(process, &largest, &total, &privateBytes);
-            if (privateBytes > peakPrivate) peakPrivate = privateBytes;
-            if (largest > largestMapping) largestMapping = largest;
-            if (total > peakMapped) peakMapped = total;
-            ++samples;
-        }
-        if (ended) break;
-        Sleep(20);
-    }
-    CloseHandle(process);
+    HANDLE thread = CreateThread(nullptr, 0, sampler, nullptr, 0, nullptr);
+    if (!thread) return 1;
+    WaitForSingleObject(peaks.process, INFINITE);
+    peaks.stop = true;
+    WaitForSingleObject(thread, 2000);
     std::FILE* out = std::fopen(argv[2], "wb");
     if (!out) return 1;
     std::fprintf(out, "peak-working-set=%llu peak-private=%llu largest-mapping=%llu peak-mapped=%llu samples=%u\n",
-                 static_cast<unsigned long long>(peakWorkingSet), static_cast<unsigned long long>(peakPrivate),
-                 static_cast<unsigned long long>(largestMapping), static_cast<unsigned long long>(peakMapped), samples);
+                 peaks.workingSet.load(), peaks.privateBytes.load(), peaks.largestMapping.load(), peaks.mapped.load(),
+                 peaks.samples.load());
     std::fclose(out);
-    return 0;
+    // The sampler may still hang in a query of the ended process: the end of this one ends it.
+    ExitProcess(0);
 }
