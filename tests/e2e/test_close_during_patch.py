@@ -89,16 +89,20 @@ class CloseDuringApplication(tw.PatchRunCase):
         the store is up to date already)."""
         server = self.serve(server_dir)
         boxes = self.watch_boxes("boxes-%s.txt" % name)
-        self.start_launcher(install)
-        span = None
-        if applies:
-            started = self.wait_in_log(STARTED, 300)
-            span = self.wait_in_log(FINISHED, 300) - started
-        report = self.wait_for_game(install)
-        server.stop()
-        self.assertEqual(boxes.boxes(), [])
-        boxes.stop()
-        return report, span
+        try:
+            self.start_launcher(install)
+            span = None
+            if applies:
+                started = self.wait_in_log(STARTED, 300)
+                span = self.wait_in_log(FINISHED, 300) - started
+            report = self.wait_for_game(install)
+            self.assertEqual(boxes.boxes(), [])
+            return report, span
+        finally:
+            # A failed round must not hold the port or the session for the next one.
+            self.launcher.stop()
+            boxes.stop()
+            server.stop()
 
     def test_close_button_while_a_patch_is_applied(self):
         default_rounds = 5 if h.builds_32bit() else 10
@@ -118,21 +122,25 @@ class CloseDuringApplication(tw.PatchRunCase):
                 install, server_dir = self.prepared_install("round%02d" % round_)
                 server = self.serve(server_dir)
                 boxes = self.watch_boxes("boxes.txt")
-                self.start_launcher(install)
-                self.wait_in_log(STARTED, 300)
-                time.sleep(delay)
-                applying = FINISHED not in self.launcher.stdout()
-                clicked = time.monotonic()
-                tw.xdotool(self.display, "mousemove", self.origin[0] + 380, self.origin[1] + 7, "click", 1)
-                rc = self.launcher.wait(60)
-                took = time.monotonic() - clicked
-                server.stop()
+                try:
+                    self.start_launcher(install)
+                    self.wait_in_log(STARTED, 300)
+                    time.sleep(delay)
+                    applying = FINISHED not in self.launcher.stdout()
+                    clicked = time.monotonic()
+                    tw.xdotool(self.display, "mousemove", self.origin[0] + 380, self.origin[1] + 7, "click", 1)
+                    rc = self.launcher.wait(60)
+                    took = time.monotonic() - clicked
+                    seen = boxes.boxes()
+                finally:
+                    self.launcher.stop()
+                    boxes.stop()
+                    server.stop()
                 codes.append(rc)
                 self.assertEqual(rc, 0, "launcher: %r" % self.launcher.result())
                 inside += applying
                 longest = max(longest, took)
-                self.assertEqual(boxes.boxes(), [])
-                boxes.stop()
+                self.assertEqual(seen, [])
                 self.assertIsNone(tl.read(os.path.join(install, "standin-report.txt")), "the game started")
 
                 # The store decodes and holds exactly one of the two patches.
