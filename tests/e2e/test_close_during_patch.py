@@ -141,7 +141,10 @@ class CloseDuringApplication(tw.PatchRunCase):
                 inside += applying
                 longest = max(longest, took)
                 self.assertEqual(seen, [])
-                self.assertIsNone(tl.read(os.path.join(install, "standin-report.txt")), "the game started")
+                if applying:
+                    # Closed inside the application: the game never starts (a click that came after it
+                    # may have met the game start, which ends the launcher as well).
+                    self.assertIsNone(tl.read(os.path.join(install, "standin-report.txt")), "the game started")
 
                 # The store decodes and holds exactly one of the two patches.
                 self.verify_store(install)
