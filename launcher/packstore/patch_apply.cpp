@@ -42,7 +42,7 @@ bool readPatchFile(const char* path, PatchDataFile* patch) {
     }
     FileInput bytes(env, patch->file, size);
     packformat::PatchHeader header;
-    std::vector<packformat::PatchRecordView> views;
+    std::vector<PatchRecord> views;
     std::string why;
     if (!packformat::scanPatch(bytes, &header, &views, &why)) {
         TALVORA_DEBUG("Patch file %s refused: %s", path, why.c_str());
@@ -64,14 +64,7 @@ bool readPatchFile(const char* path, PatchDataFile* patch) {
     patch->recordCount = header.recordCount;
     patch->kind = header.kind;
     patch->seed = header.seed;
-    patch->records.resize(views.size());
-    for (size_t i = 0; i < views.size(); ++i) {
-        PatchRecord& r = patch->records[i];
-        r.name = std::move(views[i].name);
-        r.key = views[i].key;
-        r.dataLength = views[i].dataLength;
-        r.dataOffset = views[i].dataOffset;
-    }
+    patch->records = std::move(views);
     return true;
 }
 

@@ -8,18 +8,14 @@
 #include <vector>
 
 #include "packformat/installation_path.h"
+#include "packformat/patch_codec.h"
 #include "platform/env.h"
 
 namespace packstore {
 
-// One record: where its data lies in the patch file, which is read (and the masked first bytes
-// unmasked) when the record is applied.
-struct PatchRecord {
-    std::string name;  // kinds 3 and 4; empty otherwise
-    uint32_t key = 0;  // kinds 1 and 2; 0 otherwise
-    uint32_t dataLength = 0;
-    uint64_t dataOffset = 0;  // in the patch file
-};
+// One record: its key or name and where its data lies in the patch file, which is read (and the
+// masked first bytes unmasked) when the record is applied.
+using PatchRecord = packformat::PatchRecordView;
 
 // A patch file being applied: its header, where each record lies, and the file, open until the
 // release. Its data is read piece by piece as the records are applied, so the memory it takes does

@@ -50,13 +50,6 @@ std::vector<Scenario> scenarios() {
     return out;
 }
 
-void clearFolder() {
-    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::current_path())) {
-        std::error_code ec;
-        std::filesystem::remove_all(e.path(), ec);
-    }
-}
-
 // The loaded store, read through the launcher's own handles, holds exactly the model.
 ::testing::AssertionResult loaderHolds(const StoreModel& model) {
     if (!indexLoaded) return ::testing::AssertionFailure() << "not loaded";

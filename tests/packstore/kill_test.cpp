@@ -29,13 +29,6 @@ namespace {
 
 class PatchKill : public StoreTest {};
 
-void clearFolder() {
-    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::current_path())) {
-        std::error_code ec;
-        std::filesystem::remove_all(e.path(), ec);
-    }
-}
-
 // The child: load the store and apply the patch, as the patch session does.
 pid_t startChild() {
     pid_t pid = fork();

@@ -31,19 +31,6 @@ protected:
     std::vector<FixturePack> start_;
 };
 
-PatchContent namedPatch(uint16_t version, uint8_t kind, const std::vector<std::pair<std::string, std::string>>& files) {
-    PatchContent p;
-    p.seed = 0x33;
-    p.version = version;
-    p.kind = kind;
-    for (const auto& f : files) {
-        PatchItem item;
-        item.name = f.first;
-        item.data = toBytes(f.second);
-        p.items.push_back(item);
-    }
-    return p;
-}
 
 }  // namespace
 

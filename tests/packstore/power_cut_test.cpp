@@ -27,19 +27,6 @@ struct PowerCutScenario {
     PatchContent patch;
 };
 
-PatchContent loosePatch(uint8_t kind, const std::vector<std::pair<std::string, std::string>>& files) {
-    PatchContent p;
-    p.seed = 0x77;
-    p.version = 11;
-    p.kind = kind;
-    for (const auto& f : files) {
-        PatchItem item;
-        item.name = f.first;
-        item.data = toBytes(f.second);
-        p.items.push_back(item);
-    }
-    return p;
-}
 
 std::vector<PowerCutScenario> powerCutScenarios() {
     const std::vector<FixturePack> packs = {{"GAME0.VFS", {{1, "one"}, {2, contentOf(3000, 2)}}},
@@ -51,22 +38,15 @@ std::vector<PowerCutScenario> powerCutScenarios() {
     out.push_back({"loose files written: a replaced one, new ones in new folders, an empty one",
                    packs,
                    {{"readme.txt", "the old readme"}},
-                   loosePatch(PatchKindWrite, {{"readme.txt", contentOf(70000, 1)},
+                   namedPatch(11, PatchKindWrite, {{"readme.txt", contentOf(70000, 1)},
                                                {"client.dll", contentOf(5000, 2)},
                                                {"sub/deeper/new.cfg", "setting=1"},
                                                {"empty.txt", ""}})});
     out.push_back({"loose files deleted",
                    packs,
                    {{"old1.txt", "old one"}, {"sub/old2.txt", "old two"}, {"kept.txt", "kept"}},
-                   loosePatch(PatchKindDelete, {{"old1.txt", ""}, {"sub/old2.txt", ""}, {"never.txt", ""}})});
+                   namedPatch(11, PatchKindDelete, {{"old1.txt", ""}, {"sub/old2.txt", ""}, {"never.txt", ""}})});
     return out;
-}
-
-void clearFolder() {
-    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::current_path())) {
-        std::error_code ec;
-        std::filesystem::remove_all(e.path(), ec);
-    }
 }
 
 // What the patch did to the loose files is all on the disk.

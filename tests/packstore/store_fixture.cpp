@@ -1,6 +1,7 @@
 #include "tests/packstore/store_fixture.h"
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -69,6 +70,27 @@ void writePatch(const std::string& path, const PatchContent& patch) {
     std::string why;
     ASSERT_TRUE(encodePatch(patch, &bytes, &why)) << why;
     ASSERT_TRUE(writeFileBytes(path, std::string(bytes.begin(), bytes.end())));
+}
+
+PatchContent namedPatch(uint16_t version, uint8_t kind, const std::vector<std::pair<std::string, std::string>>& files) {
+    PatchContent p;
+    p.seed = 0x33;
+    p.version = version;
+    p.kind = kind;
+    for (const auto& f : files) {
+        PatchItem item;
+        item.name = f.first;
+        item.data = toBytes(f.second);
+        p.items.push_back(item);
+    }
+    return p;
+}
+
+void clearFolder() {
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::current_path())) {
+        std::error_code ec;
+        std::filesystem::remove_all(e.path(), ec);
+    }
 }
 
 PatchContent packedPatch(uint16_t version, const std::vector<std::pair<uint32_t, std::string>>& files, uint8_t seed) {

@@ -35,6 +35,11 @@ void writeSparseFile(const std::string& name, uint64_t size);
 
 // Writes a patch file.
 void writePatch(const std::string& path, const packformat::PatchContent& patch);
+// A patch whose records carry names (kinds 3 and 4, or any kind), with their contents.
+packformat::PatchContent namedPatch(uint16_t version, uint8_t kind,
+                                    const std::vector<std::pair<std::string, std::string>>& files);
+// Empties the current directory.
+void clearFolder();
 packformat::PatchContent packedPatch(uint16_t version, const std::vector<std::pair<uint32_t, std::string>>& files,
                                      uint8_t seed = 0x5A);
 
