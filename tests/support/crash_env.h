@@ -21,10 +21,11 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "tests/support/forwarding_env.h"
 
-class CrashEnv : public platform::Env {
+class CrashEnv : public ForwardingEnv {
 public:
-    explicit CrashEnv(platform::Env& base = platform::defaultEnv()) : base_(base) {}
+    explicit CrashEnv(platform::Env& base = platform::defaultEnv()) : ForwardingEnv(base) {}
 
     // The power goes at the Nth change to the disk (1-based); 0: never.
     void crashAtOperation(int n) { crashAt_ = n; }
@@ -60,7 +61,6 @@ public:
         if (f) track(f, p);
         return f;
     }
-    platform::File* openReadOnly(const char* p) override { return base_.openReadOnly(p); }
     platform::File* createReadWrite(const char* p) override {
         if (!mutate()) return nullptr;
         const bool existed = base_.exists(p);
@@ -82,10 +82,6 @@ public:
         open_.erase(f);
         base_.closeFile(f);
     }
-    bool fileSize(platform::File* f, uint64_t* s) override { return base_.fileSize(f, s); }
-    bool readAt(platform::File* f, uint64_t o, void* d, size_t l, size_t* g) override {
-        return base_.readAt(f, o, d, l, g);
-    }
     bool writeAt(platform::File* f, uint64_t o, const void* d, size_t l) override {
         return mutate() && base_.writeAt(f, o, d, l);
     }
@@ -96,15 +92,6 @@ public:
         if (it != open_.end() && base_.fileSize(f, &size)) files_[it->second].syncedSize = size;
         return true;
     }
-    platform::Mapping* mapReadOnly(platform::File* f) override { return base_.mapReadOnly(f); }
-    bool mapView(platform::Mapping* m, uint64_t o, size_t l, platform::View* v) override {
-        return base_.mapView(m, o, l, v);
-    }
-    void unmapView(platform::View* v) override { base_.unmapView(v); }
-    void closeMapping(platform::Mapping* m) override { base_.closeMapping(m); }
-    uint32_t allocationGranularity() override { return base_.allocationGranularity(); }
-    bool exists(const char* p) override { return base_.exists(p); }
-    bool isFolder(const char* p) override { return base_.isFolder(p); }
     bool createFolder(const char* p) override { return mutate() && base_.createFolder(p); }
     bool flushFolder(const char* p) override {
         if (!mutate() || !base_.flushFolder(p)) return false;
@@ -137,13 +124,6 @@ public:
         return true;
     }
     bool copyFile(const char* a, const char* b) override { return mutate() && base_.copyFile(a, b); }
-    std::string programPath() override { return base_.programPath(); }
-    int32_t profileInt(const char* s, const char* k, int32_t d, const char* f) override {
-        return base_.profileInt(s, k, d, f);
-    }
-    void setConsoleColour(uint16_t a) override { base_.setConsoleColour(a); }
-    void setBinaryFileMode() override { base_.setBinaryFileMode(); }
-    uint64_t tickMs() override { return base_.tickMs(); }
 
 private:
     struct FileState {
@@ -195,7 +175,6 @@ private:
         }
     }
 
-    platform::Env& base_;
     int crashAt_ = 0;
     int operations_ = 0;
     bool crashed_ = false;
