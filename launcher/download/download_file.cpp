@@ -94,6 +94,11 @@ HRESULT STDMETHODCALLTYPE CBSCallbackImpl::OnLowResource(DWORD) { return S_OK; }
 
 HRESULT STDMETHODCALLTYPE CBSCallbackImpl::OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) {
     if (progressMax > progressMaxSeen) progressMaxSeen = progressMax;
+    if (sizeLimit != 0 && (progress > sizeLimit || progressMax > sizeLimit)) {
+        // More than the resource can be: the platform ends the transfer on E_ABORT.
+        cutOff = true;
+        return E_ABORT;
+    }
     progressSink->onDownloadProgress(static_cast<uint32_t>(progress), static_cast<uint32_t>(progressMax));
     return S_OK;
 }
@@ -134,10 +139,12 @@ void showDownloadStatus(const char* localPath) {
     boardLock->release();
 }
 
-bool downloadFile(const char* localPath, const char* url) {
+bool downloadFile(const char* localPath, const char* url, uint64_t sizeLimit) {
     lastProgressTick = 0;
     downloadCallback.negotiate.reset();
     downloadCallback.progressMaxSeen = 0;
+    downloadCallback.sizeLimit = sizeLimit;
+    downloadCallback.cutOff = false;
     // Without the lock the status update is skipped rather than written unguarded.
     if (boardLock->take()) showDownloadStatus(localPath);
     DeleteUrlCacheEntryA(url);
@@ -148,6 +155,14 @@ bool downloadFile(const char* localPath, const char* url) {
     const int64_t size = fileSizeOf(localPath);
     const DownloadVerdict verdict =
         judgeDownload(static_cast<int32_t>(result), facts, downloadCallback.progressMaxSeen, size);
+    const bool tooLong = downloadCallback.cutOff || (sizeLimit != 0 && size > 0 && static_cast<uint64_t>(size) > sizeLimit);
+    downloadCallback.sizeLimit = 0;
+    if (tooLong) {
+        if (size >= 0) DeleteFileA(localPath);
+        TALVORA_DEBUG("Download interrompido: %s passou de %llu bytes", url, static_cast<unsigned long long>(sizeLimit));
+        TALVORA_DEBUG("ERRO ao baixar : %s", url);
+        return false;
+    }
     if (verdict == DownloadVerdict::ok) {
         // Accepted on the platform's word and the announced length alone (see judgeDownload).
         if (facts.status == 0) TALVORA_DEBUG("Download sem status HTTP, aceito pelo tamanho anunciado: %s", url);

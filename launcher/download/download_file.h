@@ -59,6 +59,10 @@ public:
     // The response of the current transfer, and the largest total its progress reports gave.
     CHttpNegotiateImpl negotiate;
     uint32_t progressMaxSeen = 0;
+    // The most bytes the current transfer may bring (0: no limit), and whether it was cut off for
+    // announcing or bringing more.
+    uint64_t sizeLimit = 0;
+    bool cutOff = false;
 };
 
 // The downloader's process-wide state: the callback first, then the time of the last accepted
@@ -82,7 +86,9 @@ extern int32_t& lastProgressTick;
 // answered with a 2xx status and, when it announced a length, the file holds exactly that many bytes;
 // or, where no status was recorded, when the file holds exactly the announced length (judgeDownload).
 // On failure: false, the debug log line "ERRO ao baixar : <url>", and no file left at `localPath`.
-bool downloadFile(const char* localPath, const char* url);
+// A `sizeLimit` above 0 ends the transfer as soon as the server announces or sends more bytes than
+// that, which then fails too.
+bool downloadFile(const char* localPath, const char* url, uint64_t sizeLimit = 0);
 
 // Puts the download text for `localPath` on the status line and hides the download bar, then
 // requests a repaint. Called by downloadFile with `boardLock` held; releases it before returning.

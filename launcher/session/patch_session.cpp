@@ -18,6 +18,8 @@
 #include "launcher/packstore/store_owner.h"
 #include "launcher/session/extract_archive.h"
 #include "launcher/session/game_start.h"
+#include "launcher/session/release_download.h"
+#include "launcher/session/release_trust.h"
 #include "launcher/session/self_update_paths.h"
 #include "launcher/session/session_files.h"
 
@@ -58,7 +60,7 @@ void selfUpdate() {
     }
     const char* local = formatTemp("%s\\launcher.bin", folder.c_str());
     const char* url = formatTemp("%s/launcher.exe", PatchServerUrl);
-    if (*local && *url && downloadFile(local, url)) {
+    if (*local && *url && downloadReleaseFile(local, url, "launcher.exe")) {
         versionRecord.installedLauncher = versionRecord.launcherVersion;
         saveVersionFile();
         char command[] = "OrvUpdate.exe";
@@ -84,7 +86,7 @@ bool refreshClient() {
     const char* local = formatTemp("%s\\Orvant.bin", folder.c_str());
     const char* url = formatTemp("%s/Orvant.exe", PatchServerUrl);
     const char* installed = formatTemp("%s\\Orvant.exe", folder.c_str());
-    if (!*local || !*url || !*installed || !downloadFile(local, url)) {
+    if (!*local || !*url || !*installed || !downloadReleaseFile(local, url, "Orvant.exe")) {
         showBox("FAIL_DOWNLOAD", UpdateCaption);
         requestGameStart();
         return false;
@@ -113,6 +115,13 @@ uint32_t overallPercent(uint32_t done, uint32_t total) {
 uint16_t checkVersions() {
     if (!packstore::indexLoaded) return 0;
     if (!readPatchList()) return 0;
+    const ReleaseManifest* manifest = trustedManifest();
+    if (manifest && !agreesWithPatchList(*manifest, versionRecord)) {
+        // Signed together, so they cannot differ unless the publication itself is broken.
+        TALVORA_DEBUG("patch.hpl refused: its numbers differ from the manifest's");
+        showBox("FAIL_DOWNLOAD", "");
+        return 0;
+    }
     if (!loadVersionFile()) return 0;
     const char* stale = formatTemp("%s\\patch.hpl", getLauncherFolder().c_str());
     if (*stale) DeleteFileA(stale);
@@ -146,7 +155,8 @@ bool runPatchLoop(uint16_t first) {
         // A folder too deep for the path buffer cannot hold the patch: fail as a download would.
         std::string archivePath = archive;
         const char* url = formatTemp("%s/%u.rar", PatchServerUrl, n);
-        if (archivePath.empty() || !*url || !downloadFile(archivePath.c_str(), url)) {
+        const char* name = formatTemp("%u.rar", n);
+        if (archivePath.empty() || !*url || !*name || !downloadReleaseFile(archivePath.c_str(), url, name)) {
             showBox("FAIL_DOWNLOAD", "");
             return false;
         }
@@ -185,7 +195,7 @@ bool runPatchLoop(uint16_t first) {
 void runUpdate() {
     if (!packstore::indexLoaded) return;
     const char* url = formatTemp("%s/patch.hpl", PatchServerUrl);
-    if (!*url || !downloadFile("patch.hpl", url)) {
+    if (!*url || !fetchReleaseManifest() || !downloadReleaseFile("patch.hpl", url, "patch.hpl")) {
         showBox("FAIL_DOWNLOAD", "");
         requestGameStart();
         deleteLocalPatchList();

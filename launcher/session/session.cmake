@@ -4,9 +4,12 @@ add_library(talvora_session STATIC
   ${CMAKE_CURRENT_LIST_DIR}/extract_archive.cpp
   ${CMAKE_CURRENT_LIST_DIR}/version_record.cpp
   ${CMAKE_CURRENT_LIST_DIR}/session_files.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/game_start.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/game_start.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/release_manifest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/release_trust.cpp)
 target_include_directories(talvora_session PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(talvora_session PUBLIC talvora_core talvora_packstore talvora_platform talvora_unrar)
+target_link_libraries(talvora_session PUBLIC talvora_core talvora_packstore talvora_platform talvora_unrar
+  talvora_release_crypto)
 
 # The built-in servers: the patch server's base URL (checked by cmake/talvora_patch_url.cmake when
 # the build is configured) and the game server's dotted IPv4 address.

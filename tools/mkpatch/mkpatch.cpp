@@ -5,6 +5,7 @@
 #include "tools/common/tool_support.h"
 #include "tools/mkpatch/change_set.h"
 #include "tools/mkpatch/patch_build.h"
+#include "tools/mkpatch/release_signing.h"
 #include "tools/mkpatch/server_commands.h"
 
 namespace fs = std::filesystem;
@@ -29,9 +30,17 @@ const char Usage[] =
     "      and loose/. Files gone from pack/ cannot be taken out of a store: they are listed.\n"
     "  publish <server-dir> [N.rar ...] [--launcher FILE --launcher-version V]\n"
     "                                   [--client FILE --client-version V]\n"
+    "                                   [--sign KEY [--valid-days D]]\n"
     "      Copies the archives into <server-dir>/patch/, with launcher.exe and Orvant.exe when\n"
     "      given, and writes patch.hpl (latest patch, launcher version, client version). Refuses to\n"
     "      replace a published archive, a version that does not grow, and a gap in the numbers.\n"
+    "      --sign also writes manifest.sig, signed with the release key KEY and valid for D days\n"
+    "      (default 30; publish again with --sign before it expires). Once a server has a manifest,\n"
+    "      every publication must be signed.\n"
+    "  keygen <dir>\n"
+    "      Writes <dir>/release.key (the private release key: keep it offline) and <dir>/release.pub\n"
+    "      (build the launcher with -DTALVORA_RELEASE_PUBLIC_KEY=<dir>/release.pub). Refuses to\n"
+    "      overwrite an existing release.key.\n"
     "  check <base-install-dir> <server-dir> [--out DIR]\n"
     "      Copies the installation, applies every published patch after its version with the\n"
     "      launcher's own extraction and patch application, and checks the resulting store. Exit\n"
@@ -62,7 +71,7 @@ int main(int argc, char** argv) {
     }
     tools::Arguments args(argc, argv, 2,
                           {"--seed", "--rar", "--launcher", "--launcher-version", "--client", "--client-version", "--out",
-                           "--codepage"},
+                           "--codepage", "--sign", "--valid-days"},
                           {"--help"});
     if (!args.ok()) return usageError(args.error());
     if (args.has("--help")) {
@@ -121,7 +130,23 @@ int main(int argc, char** argv) {
             !version(args, "--client-version", &q.hasClientVersion, &q.clientVersion)) {
             return usageError("versions are numbers from 0 to 4294967295");
         }
+        q.signingKey = args.value("--sign");
+        if (args.has("--sign") && q.signingKey.empty()) return usageError("--sign needs the release key file");
+        if (args.has("--valid-days")) {
+            uint64_t days = 0;
+            if (q.signingKey.empty()) return usageError("--valid-days goes with --sign");
+            if (!tools::parseNumber(args.value("--valid-days"), 1, 3650, &days)) {
+                return usageError("--valid-days must be a number of days from 1 to 3650");
+            }
+            q.validDays = static_cast<uint32_t>(days);
+        }
         return tools::publish(q);
+    }
+    if (command == "keygen") {
+        if (p.size() != 1) return usageError("keygen needs <dir>");
+        if (!tools::makeReleaseKey(p[0], &why)) return tools::fail(why);
+        std::printf("wrote %s/release.key (private: keep it offline) and %s/release.pub\n", p[0].c_str(), p[0].c_str());
+        return tools::ExitOk;
     }
     if (command == "check") {
         if (p.size() != 2) return usageError("check needs <base-install-dir> <server-dir>");

@@ -1,8 +1,10 @@
 // talvora-mkpatch publish.
 #include <cstdio>
+#include <ctime>
 #include <set>
 
 #include "tools/common/tool_support.h"
+#include "tools/mkpatch/release_signing.h"
 #include "tools/mkpatch/server_commands.h"
 
 namespace fs = std::filesystem;
@@ -25,6 +27,62 @@ bool replaceWith(const fs::path& target, const std::string& bytes) {
     std::error_code ec;
     fs::rename(temp, target, ec);
     return !ec;
+}
+
+// The serial of the manifest published in `patchFolder`, 0 when there is none. False when one is
+// there but cannot be read as a manifest.
+bool publishedSerial(const fs::path& manifestPath, uint64_t* serial) {
+    *serial = 0;
+    std::error_code ec;
+    if (!fs::exists(manifestPath, ec)) return true;
+    std::string bytes;
+    session::ParsedManifest parsed;
+    if (!readFile(manifestPath, &bytes) ||
+        session::parseManifest(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &parsed) !=
+            session::ManifestError::none) {
+        return false;
+    }
+    *serial = parsed.manifest.serial;
+    return true;
+}
+
+// Signs what `patchFolder` now publishes: "patch.hpl", every archive and the executables present.
+bool writeManifest(const fs::path& patchFolder, const session::VersionRecord& list, const ReleaseSigner& signer,
+                   uint64_t serial, uint64_t expires, std::string* why) {
+    session::ReleaseManifest manifest;
+    manifest.serial = serial;
+    manifest.expires = expires;
+    manifest.latestPatch = list.latestPatch;
+    manifest.launcherVersion = list.launcherVersion;
+    manifest.clientVersion = list.clientVersion;
+    std::set<uint32_t> numbers;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(patchFolder, ec)) {
+        if (uint32_t n = archiveNumber(e.path().filename())) numbers.insert(n);
+    }
+    std::vector<std::string> names = {"patch.hpl"};
+    for (uint32_t n : numbers) names.push_back(std::to_string(n) + ".rar");
+    for (const char* exe : {"launcher.exe", "Orvant.exe"}) {
+        if (fs::exists(patchFolder / exe, ec)) names.push_back(exe);
+    }
+    for (const std::string& name : names) {
+        session::ManifestEntry entry;
+        entry.name = name;
+        if (!digestFile(patchFolder / name, &entry, why)) return false;
+        manifest.files.push_back(entry);
+    }
+    std::string file;
+    if (!signer.sign(manifest, &file, why)) return false;
+    if (!replaceWith(patchFolder / "manifest.sig", file)) {
+        *why = "cannot write " + (patchFolder / "manifest.sig").string();
+        return false;
+    }
+    std::time_t at = static_cast<std::time_t>(expires);
+    char date[32] = "?";
+    if (std::tm* t = std::gmtime(&at)) std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", t);
+    std::printf("signed %s: serial %llu, %zu files, expires %s\n", (patchFolder / "manifest.sig").string().c_str(),
+                static_cast<unsigned long long>(serial), manifest.files.size(), date);
+    return true;
 }
 
 }  // namespace
@@ -87,6 +145,22 @@ int publish(const PublishRequest& q) {
     }
     if (!problem.empty()) return fail(problem);
 
+    const fs::path manifestPath = patch / "manifest.sig";
+    ReleaseSigner signer;
+    uint64_t previousSerial = 0;
+    std::string why;
+    if (q.signingKey.empty()) {
+        if (fs::exists(manifestPath, ec)) {
+            return fail(manifestPath.string() + " is published: sign this publication too (--sign <release.key>), or "
+                        "launchers built with the release key refuse what changes");
+        }
+    } else {
+        if (!signer.load(q.signingKey, &why)) return fail(why);
+        if (!publishedSerial(manifestPath, &previousSerial)) {
+            return fail(manifestPath.string() + " is not a release manifest; fix or remove it first");
+        }
+    }
+
     std::set<uint32_t> numbers;
     for (const auto& e : fs::directory_iterator(patch, ec)) {
         if (uint32_t n = archiveNumber(e.path().filename())) numbers.insert(n);
@@ -118,6 +192,14 @@ int publish(const PublishRequest& q) {
     if (q.hasLauncherVersion) list.launcherVersion = q.launcherVersion;
     if (q.hasClientVersion) list.clientVersion = q.clientVersion;
     if (!replaceWith(listPath, patchListBytes(list))) return fail("cannot write " + listPath.string());
+    if (!q.signingKey.empty()) {
+        // Above the published serial, and above every earlier second: still increasing when the
+        // published manifest was lost.
+        const uint64_t now = static_cast<uint64_t>(std::time(nullptr));
+        const uint64_t serial = previousSerial + 1 > now ? previousSerial + 1 : now;
+        const uint64_t expires = now + static_cast<uint64_t>(q.validDays) * 86400u;
+        if (!writeManifest(patch, list, signer, serial, expires, &why)) return fail(why);
+    }
     std::printf("published %s: latest patch %u, launcher version %u, client version %u\n", patch.string().c_str(),
                 list.latestPatch, list.launcherVersion, list.clientVersion);
     return ExitOk;

@@ -19,10 +19,16 @@ struct PublishRequest {
     std::string launcherFile, clientFile;
     bool hasLauncherVersion = false, hasClientVersion = false;
     uint32_t launcherVersion = 0, clientVersion = 0;
+    // The operator's release key: when given, "manifest.sig" is signed for what is published,
+    // valid for `validDays` days.
+    std::string signingKey;
+    uint32_t validDays = 30;
 };
 // Lays out <server>/patch/: the archives, "launcher.exe", "Orvant.exe" and "patch.hpl". Refuses to
 // replace a published archive, versions that do not grow, a version without its executable, and a
-// gap in the numbers.
+// gap in the numbers. With a signing key, also writes "manifest.sig" (serial above the published one,
+// the sizes and SHA-256 of every resource); without one, refuses a server that has a manifest, which
+// would no longer match.
 int publish(const PublishRequest& request);
 
 // Copies the base installation, applies every published patch after its version with the
