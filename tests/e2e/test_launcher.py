@@ -69,14 +69,19 @@ def tool(*args):
     return p.stdout
 
 
-class LauncherScenarios(unittest.TestCase):
+class LauncherWorld(unittest.TestCase):
+    """One Wine session, display and test CA for a class of scenarios, and a fresh installation,
+    server folder and patch server per scenario. Subclasses add the scenarios."""
+
+    work_name = "launcher"
+
     @classmethod
     def setUpClass(cls):
         h.skip_unless_programs_run()
         for exe in (OSTREL_PACK, MKPATCH):
             if not os.path.exists(exe):
                 raise unittest.SkipTest("%s is missing: build the native preset first" % exe)
-        cls.work = h.fresh_dir(h.work_dir("launcher"))
+        cls.work = h.fresh_dir(h.work_dir(cls.work_name))
         cls.pki = h.TestPki(os.path.join(cls.work, "pki"))
         made = cls.pki.make()
         assert made, made
@@ -100,7 +105,7 @@ class LauncherScenarios(unittest.TestCase):
     # --- One scenario's world ---------------------------------------------------------------
 
     def setUp(self):
-        LauncherScenarios.count += 1
+        type(self).count += 1
         self.root = h.fresh_dir(os.path.join(self.work, "s%02d-%s" % (self.count, self._testMethodName)))
         self.install = os.path.join(self.root, "install")
         self.server_dir = os.path.join(self.root, "server")
@@ -189,7 +194,9 @@ class LauncherScenarios(unittest.TestCase):
     def requested(self):
         return [p.rsplit("/", 1)[-1] for p in self.server.requests()]
 
-    # --- Scenarios --------------------------------------------------------------------------
+
+
+class LauncherScenarios(LauncherWorld):
 
     def test_no_index(self):
         self.make_install(with_index=False)
