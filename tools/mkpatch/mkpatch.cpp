@@ -32,6 +32,7 @@ const char Usage[] =
     "      Copies the archives into <server-dir>/patch/, with launcher.exe and Orvant.exe when\n"
     "      given, and writes patch.hpl (latest patch, launcher version, client version). Refuses to\n"
     "      replace a published archive, a version that does not grow, and a gap in the numbers.\n"
+    "      Also writes <server-dir>/nginx-site.conf, a sample nginx site with the cache rules.\n"
     "  check <base-install-dir> <server-dir> [--out DIR]\n"
     "      Copies the installation, applies every published patch after its version with the\n"
     "      launcher's own extraction and patch application, and checks the resulting store. Exit\n"

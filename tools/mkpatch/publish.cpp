@@ -3,6 +3,7 @@
 #include <set>
 
 #include "tools/common/tool_support.h"
+#include "tools/mkpatch/nginx_site.h"
 #include "tools/mkpatch/server_commands.h"
 
 namespace fs = std::filesystem;
@@ -118,6 +119,9 @@ int publish(const PublishRequest& q) {
     if (q.hasLauncherVersion) list.launcherVersion = q.launcherVersion;
     if (q.hasClientVersion) list.clientVersion = q.clientVersion;
     if (!replaceWith(listPath, patchListBytes(list))) return fail("cannot write " + listPath.string());
+    if (!writeNginxSite(fs::absolute(q.serverFolder, ec))) {
+        return fail("cannot write " + (fs::path(q.serverFolder) / NginxSiteFileName).string());
+    }
     std::printf("published %s: latest patch %u, launcher version %u, client version %u\n", patch.string().c_str(),
                 list.latestPatch, list.launcherVersion, list.clientVersion);
     return ExitOk;

@@ -20,7 +20,8 @@ struct PublishRequest {
     bool hasLauncherVersion = false, hasClientVersion = false;
     uint32_t launcherVersion = 0, clientVersion = 0;
 };
-// Lays out <server>/patch/: the archives, "launcher.exe", "Orvant.exe" and "patch.hpl". Refuses to
+// Lays out <server>/patch/: the archives, "launcher.exe", "Orvant.exe" and "patch.hpl", and writes
+// the sample nginx site <server>/nginx-site.conf (nginx_site.h). Refuses to
 // replace a published archive, versions that do not grow, a version without its executable, and a
 // gap in the numbers.
 int publish(const PublishRequest& request);
