@@ -11,7 +11,15 @@ int16_t ringPosition = 0;
 // Formats with the buffer's size as the bound; a result that would not fit leaves the empty text.
 void boundedFormat(char* buffer, size_t size, const char* format, va_list args) {
     buffer[0] = '\0';
+#if defined(_WIN32) && defined(TALVORA_FORMAT_WITH_CRT)
+    // The C runtime's own formatter: none of MinGW's C99 printf (and its floating-point conversion)
+    // is linked in. It leaves a text of exactly `size` bytes unterminated and returns -1 for a longer
+    // one; both are refused below, so the results are the same as vsnprintf's for the formats the
+    // self-updater uses (%s).
+    int n = _vsnprintf(buffer, size, format, args);
+#else
     int n = std::vsnprintf(buffer, size, format, args);
+#endif
     if (n < 0 || static_cast<size_t>(n) >= size) buffer[0] = '\0';
 }
 }  // namespace

@@ -1,12 +1,16 @@
 """The main job, for people trying the project: a sample installation at patch 10, patches 11 and 12
-published on a local HTTPS patch server, and the launcher (the win64 build) run under Wine until it
-has patched the store and started the stand-in game client, which lists what it read through the
-pack-store library. Run by scripts/demo after the builds."""
+published on a local HTTPS patch server, and the launcher run under Wine until it has patched the
+store and started the stand-in game client, which lists what it read through the pack-store
+library. The launcher is the product (the i686 build) when this machine runs 32-bit code, the win64
+build otherwise. Two screenshots of its window land in build/demo/: one in the middle of the patch
+(patch 12 comes from a rate-limited server), one of its last frame. Run by scripts/demo after the
+builds."""
 
 import os
 import shutil
 import subprocess
 import sys
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -16,6 +20,10 @@ import harness as h  # noqa: E402
 
 NATIVE = os.path.join(SOURCE, "build", "native", "bin")
 WORK = os.path.join(SOURCE, "build", "demo")
+PRODUCT = os.path.join(SOURCE, "build", "win32")
+WIN64 = os.path.join(SOURCE, "build", "win64")
+WINDOW_TITLE = "^Halcyra Online$"
+PATCH_12_RATE = "150k"  # patch 12 (about 1.5 MB) then takes about ten seconds to arrive
 
 
 def step(text):
@@ -36,6 +44,66 @@ def write(path, data):
         f.write(data)
 
 
+def launcher_build():
+    """The build to run: the product when this machine runs 32-bit programs."""
+    why = h.why_programs_cannot_run(PRODUCT)
+    if why is None:
+        return PRODUCT, "the product, the i686 build, under Wine's emulated 32-bit half"
+    return WIN64, "the win64 build: this machine cannot run the 32-bit product (%s)" % why
+
+
+class WindowCamera:
+    """Screenshots of the launcher's window, taken by a thread every few tenths of a second while
+    the window exists; the last one taken is the window's last frame."""
+
+    def __init__(self, display, folder):
+        self.display, self.folder = display, folder
+        self.last = None
+        self.stopping = threading.Event()
+        self.thread = threading.Thread(target=self._run, daemon=True)
+
+    def env(self):
+        return dict(os.environ, DISPLAY=self.display)
+
+    def window(self):
+        found = subprocess.run(["xdotool", "search", "--name", WINDOW_TITLE], env=self.env(), capture_output=True,
+                               text=True)
+        ids = found.stdout.split()
+        return ids[0] if ids else None
+
+    def shoot(self, path):
+        wid = self.window()
+        if not wid:
+            return False
+        taken = subprocess.run(["import", "-window", wid, path], env=self.env(), capture_output=True)
+        return taken.returncode == 0
+
+    def _run(self):
+        turn = 0
+        while not self.stopping.is_set():
+            path = os.path.join(self.folder, "frame-%d.png" % (turn % 2))
+            if self.shoot(path):
+                self.last = path
+                turn += 1
+            time.sleep(0.3)
+
+    def start(self):
+        self.thread.start()
+
+    def stop(self):
+        self.stopping.set()
+        self.thread.join(30)
+
+
+def wait_for_request(server, path, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if path in server.requests():
+            return True
+        time.sleep(0.2)
+    return False
+
+
 def main():
     h.fresh_dir(WORK)
     install, server, logs = (os.path.join(WORK, n) for n in ("install", "server", "logs"))
@@ -46,9 +114,11 @@ def main():
     write(os.path.join(content, "data", "maps", "harbour.map"), bytes(range(256)) * 4096)
     write(os.path.join(content, "data", "text", "welcome.txt"), b"Bem-vindo (patch 10)\n")
     tool(os.path.join(NATIVE, "ostrel-pack"), "create", install, content, "--version", "10")
+    build, which = launcher_build()
+    print("   the launcher: %s" % which)
     for name in ("Talvora.exe", "OstrelVFS.dll", "unrar.dll", "OrvUpdate.exe"):
-        shutil.copy(h.bin_path(name), install)
-    shutil.copy(h.bin_path("standin_client.exe"), os.path.join(install, "Orvant.exe"))
+        shutil.copy(h.bin_path(name, build), install)
+    shutil.copy(h.bin_path("standin_client.exe", build), os.path.join(install, "Orvant.exe"))
     write(os.path.join(install, "cver.v"), bytes(8))  # launcher and client version 0, as published
     write(os.path.join(install, "standin.paths"),
           b"data/maps/harbour.map\ndata/text/welcome.txt\ndata/text/news.txt\n")
@@ -59,6 +129,8 @@ def main():
     write(os.path.join(c11, "pack", "data", "text", "welcome.txt"), b"Bem-vindo (patch 11)\n")
     write(os.path.join(c11, "loose", "LEIAME.txt"), b"Notas da versao 11\n")
     write(os.path.join(c12, "pack", "data", "text", "news.txt"), b"Novidades do patch 12\n")
+    # A new map that does not compress, so patch 12 takes a while to arrive.
+    write(os.path.join(c12, "pack", "data", "maps", "islands.map"), os.urandom(1536 * 1024))
     tool(mkpatch, "build", "11", c11, out)
     tool(mkpatch, "build", "12", c12, out)
     tool(mkpatch, "publish", server, os.path.join(out, "11.rar"), os.path.join(out, "12.rar"))
@@ -69,9 +141,10 @@ def main():
     if not made:
         sys.exit("demo: %s" % made.error)
     patch_server = h.PatchServer(os.path.join(server, "patch"), os.path.join(logs, "nginx"), pki.server_cert,
-                                 pki.server_key)
+                                 pki.server_key, limit_rate={"12.rar": PATCH_12_RATE}, build=build)
     display = None
     session = None
+    camera = None
     try:
         step("the patch server: nginx at %s" % patch_server.base_url)
         started = patch_server.start()
@@ -84,14 +157,29 @@ def main():
                 sys.exit("demo: %s" % started.error)
             print("   no display: the launcher's window goes to Xvfb %s" % display.name)
         step("a Wine prefix that trusts the test CA")
-        session = h.WineSession(os.path.join(WORK, "prefix"), display=display or os.environ.get("DISPLAY"))
+        session = h.WineSession(os.path.join(WORK, "prefix"), display=display or os.environ.get("DISPLAY"),
+                                cached=h.cached_prefix(build))
         for outcome in (session.open(), session.trust_ca(pki.ca_cert)):
             if not outcome:
                 sys.exit("demo: %s" % outcome.error)
 
         step("the launcher: Talvora.exe from %s" % install)
+        camera = WindowCamera(display.name if display else os.environ["DISPLAY"], WORK)
+        camera.start()
         launcher = session.start(os.path.join(install, "Talvora.exe"), cwd=install)
-        rc = launcher.wait(120)
+        # Patch 11 has arrived: the launcher is applying it or fetching the slow patch 12.
+        middle = os.path.join(WORK, "launcher-mid-patch.png")
+        if not wait_for_request(patch_server, "/patch/11.rar", 300):
+            sys.exit("demo: the launcher never fetched patch 11")
+        time.sleep(1.0)
+        if not camera.shoot(middle):
+            sys.exit("demo: no launcher window to take a picture of in the middle of the patch")
+        rc = launcher.wait(300)
+        camera.stop()
+        last = os.path.join(WORK, "launcher-last-frame.png")
+        if not camera.last:
+            sys.exit("demo: no picture of the launcher's window was taken")
+        shutil.copy(camera.last, last)
         with open(os.path.join(logs, "launcher.log"), "wb") as f:
             f.write(launcher.stdout())
         for line in launcher.stdout().decode("cp1252", "replace").splitlines():
@@ -111,11 +199,15 @@ def main():
             for line in f.read().splitlines():
                 print("   " + line)
     finally:
+        if camera:
+            camera.stop()
         if session:
             session.close()
         if display:
             display.stop()
         patch_server.stop()
+    step("the launcher's window in the middle of the patch: %s" % middle)
+    step("the launcher's window, its last frame: %s" % last)
     step("done. Installation: %s; logs: %s (launcher.log, nginx/access.log)" % (install, logs))
 
 

@@ -34,6 +34,7 @@ const char Usage[] =
     "      Copies the archives into <server-dir>/patch/, with launcher.exe and Orvant.exe when\n"
     "      given, and writes patch.hpl (latest patch, launcher version, client version). Refuses to\n"
     "      replace a published archive, a version that does not grow, and a gap in the numbers.\n"
+    "      Also writes <server-dir>/nginx-site.conf, a sample nginx site with the cache rules.\n"
     "      --sign also writes manifest.sig, signed with the release key KEY and valid for D days\n"
     "      (default 30; publish again with --sign before it expires). Once a server has a manifest,\n"
     "      every publication must be signed.\n"

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "tools/common/tool_support.h"
+#include "tools/mkpatch/nginx_site.h"
 #include "tools/mkpatch/release_signing.h"
 #include "tools/mkpatch/server_commands.h"
 
@@ -199,6 +200,9 @@ int publish(const PublishRequest& q) {
         const uint64_t serial = previousSerial + 1 > now ? previousSerial + 1 : now;
         const uint64_t expires = now + static_cast<uint64_t>(q.validDays) * 86400u;
         if (!writeManifest(patch, list, signer, serial, expires, &why)) return fail(why);
+    }
+    if (!writeNginxSite(fs::absolute(q.serverFolder, ec))) {
+        return fail("cannot write " + (fs::path(q.serverFolder) / NginxSiteFileName).string());
     }
     std::printf("published %s: latest patch %u, launcher version %u, client version %u\n", patch.string().c_str(),
                 list.latestPatch, list.launcherVersion, list.clientVersion);

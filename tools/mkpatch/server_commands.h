@@ -24,7 +24,8 @@ struct PublishRequest {
     std::string signingKey;
     uint32_t validDays = 30;
 };
-// Lays out <server>/patch/: the archives, "launcher.exe", "Orvant.exe" and "patch.hpl". Refuses to
+// Lays out <server>/patch/: the archives, "launcher.exe", "Orvant.exe" and "patch.hpl", and writes
+// the sample nginx site <server>/nginx-site.conf (nginx_site.h). Refuses to
 // replace a published archive, versions that do not grow, a version without its executable, and a
 // gap in the numbers. With a signing key, also writes "manifest.sig" (serial above the published one,
 // the sizes and SHA-256 of every resource); without one, refuses a server that has a manifest, which
