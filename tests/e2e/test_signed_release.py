@@ -46,6 +46,7 @@ class SignedRelease(tl.LauncherWorld):
     def install_keyed(self, version=10):
         self.make_install(version=version)
         shutil.copy(keyed_launcher(), os.path.join(self.install, "Talvora.exe"))
+        self.assertEqual(h.pe_machine(os.path.join(self.install, "Talvora.exe")), h.build_machine())
 
     def publish_signed(self, *archives, extra=(), key=RELEASE_KEY):
         self.publish(*archives, extra=tuple(extra) + ("--sign", key))
