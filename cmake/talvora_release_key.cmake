@@ -1,15 +1,16 @@
-# The release key built into a launcher.
+# The release keys built into a launcher.
 
-# talvora_release_key_source(<out-var> <name> <release.pub or empty>)
-# Writes a source defining session::builtInReleaseKey() for one launcher program: the public key of
-# the given "release.pub" (one line "talvora-release-key p256 <X and Y in hex>", as talvora-mkpatch
-# keygen writes it), or none when the path is empty. A file that is not such a key stops the build's
-# configuration: a launcher must never be built with a key other than the one intended.
-function(talvora_release_key_source out name pub)
+# talvora_release_key_source(<out-var> <name> <release.pub files>)
+# Writes a source defining session::builtInReleaseKeys() for one launcher program: the public keys of
+# the given "release.pub" files (each one line "talvora-release-key p256 <X and Y in hex>", as
+# talvora-mkpatch keygen writes it), or none when the list is empty. Two keys while moving to a new
+# one: the launcher then trusts a manifest signed with either. A file that is not such a key stops the
+# build's configuration: a launcher must never be built with a key other than the one intended.
+function(talvora_release_key_source out name pubs)
   set(file ${CMAKE_BINARY_DIR}/generated/release_key_${name}.cpp)
-  if(pub STREQUAL "")
-    set(definition "const uint8_t* builtInReleaseKey() { return nullptr; }")
-  else()
+  set(rows "")
+  set(count 0)
+  foreach(pub IN LISTS pubs)
     if(NOT IS_ABSOLUTE "${pub}")
       set(pub ${PROJECT_SOURCE_DIR}/${pub})
     endif()
@@ -26,10 +27,16 @@ function(talvora_release_key_source out name pub)
       message(FATAL_ERROR "release key ${pub}: a P-256 key has 128 hex digits, not ${length}")
     endif()
     string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
-    set(definition "const uint8_t Key[64] = {${bytes}};\nconst uint8_t* builtInReleaseKey() { return Key; }")
+    string(APPEND rows "    {${bytes}},  // ${pub}\n")
+    math(EXPR count "${count} + 1")
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${pub}")
+  endforeach()
+  if(count EQUAL 0)
+    set(definition "ReleaseKeys builtInReleaseKeys() { return ReleaseKeys(); }")
+  else()
+    set(definition "const uint8_t Keys[${count}][ReleaseKeySize] = {\n${rows}};\n\nReleaseKeys builtInReleaseKeys() {\n    ReleaseKeys keys;\n    keys.keys = Keys;\n    keys.count = ${count};\n    return keys;\n}")
   endif()
   file(CONFIGURE OUTPUT ${file} CONTENT
-    "// Generated from the build's release key.\n#include \"launcher/session/release_trust.h\"\n\nnamespace session {\n${definition}\n}  // namespace session\n")
+    "// Generated from the build's release keys.\n#include \"launcher/session/release_trust.h\"\n\nnamespace session {\n\n${definition}\n\n}  // namespace session\n")
   set(${out} ${file} PARENT_SCOPE)
 endfunction()

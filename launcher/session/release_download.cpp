@@ -15,21 +15,21 @@
 namespace session {
 
 bool fetchReleaseManifest() {
-    const uint8_t* key = builtInReleaseKey();
-    if (!key) return true;
+    const ReleaseKeys keys = builtInReleaseKeys();
+    if (keys.count == 0) return true;
     const std::string folder = getLauncherFolder();
     const std::string local = folder + "\\manifest.sig";
     const std::string serial = folder + "\\manifest.v";
     const char* url = formatTemp("%s/manifest.sig", PatchServerUrl);
     if (!*url || !downloadFile(local.c_str(), url, ManifestMaxSize)) return false;
     const uint64_t now = static_cast<uint64_t>(std::time(nullptr));
-    const bool accepted = acceptReleaseManifest(platform::defaultEnv(), local.c_str(), serial.c_str(), key, now);
+    const bool accepted = acceptReleaseManifest(platform::defaultEnv(), local.c_str(), serial.c_str(), keys, now);
     DeleteFileA(local.c_str());
     return accepted;
 }
 
 bool downloadReleaseFile(const char* localPath, const char* url, const char* name) {
-    if (!builtInReleaseKey()) return downloadFile(localPath, url);
+    if (builtInReleaseKeys().count == 0) return downloadFile(localPath, url);
     const ReleaseManifest* manifest = trustedManifest();
     const ManifestEntry* entry = manifest ? findManifestEntry(*manifest, name) : nullptr;
     if (!entry) {

@@ -199,7 +199,7 @@ std::string encodeSignatureLine(const uint8_t signature[ManifestSignatureSize]) 
 const char* manifestVerdictText(ManifestVerdict verdict) {
     switch (verdict) {
         case ManifestVerdict::trusted: return "trusted";
-        case ManifestVerdict::badSignature: return "the signature does not verify with the built-in key";
+        case ManifestVerdict::badSignature: return "the signature does not verify with a built-in key";
         case ManifestVerdict::expired: return "it has expired";
         case ManifestVerdict::olderSerial: return "its serial is below the last one accepted";
     }

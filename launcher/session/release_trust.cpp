@@ -54,7 +54,7 @@ void forgetTrustedManifest() {
 }
 
 bool acceptReleaseManifest(platform::Env& env, const char* manifestPath, const char* serialPath,
-                           const uint8_t key[ReleaseKeySize], uint64_t nowSeconds) {
+                           const ReleaseKeys& keys, uint64_t nowSeconds) {
     std::vector<uint8_t> bytes;
     if (!readBounded(env, manifestPath, ManifestMaxSize, &bytes)) {
         TALVORA_DEBUG("manifest.sig refused: it cannot be read or is larger than %u bytes",
@@ -69,7 +69,10 @@ bool acceptReleaseManifest(platform::Env& env, const char* manifestPath, const c
         delete parsed;
         return false;
     }
-    const bool signatureOk = platform::verifyEcdsaP256(key, bytes.data(), parsed->signedSize, parsed->signature);
+    bool signatureOk = false;
+    for (size_t i = 0; i < keys.count && !signatureOk; ++i) {
+        signatureOk = platform::verifyEcdsaP256(keys.keys[i], bytes.data(), parsed->signedSize, parsed->signature);
+    }
     const uint64_t lastSerial = readSerial(env, serialPath);
     const ManifestVerdict verdict = judgeManifest(parsed->manifest, signatureOk, nowSeconds, lastSerial);
     if (verdict != ManifestVerdict::trusted) {

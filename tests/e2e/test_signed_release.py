@@ -21,6 +21,8 @@ import sign_manifest  # noqa: E402
 
 KEY_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "release-key")
 RELEASE_KEY = os.path.join(KEY_DIR, "release.key")
+# The key the operator moves to; the test launcher trusts both.
+NEXT_KEY = os.path.join(KEY_DIR, "next", "release.key")
 # Files a run may change whatever happens: the game's report, the serial and the patch list.
 RUN_FILES = ("standin-report.txt", "standin-commandline.txt", "manifest.v", "patch.hpl")
 PATCH_LIST_FAILED = [("", tl.FAIL_DOWNLOAD)]
@@ -115,6 +117,17 @@ class SignedRelease(tl.LauncherWorld):
         self.assertIn("manifest.sig accepted", self.log())
         self.assertFalse(os.path.exists(os.path.join(self.install, "manifest.sig")))
 
+    def test_a_manifest_signed_with_the_next_key(self):
+        self.install_keyed()
+        eleven = self.build_patch(11, pack={"data/a.txt": b"alpha v11"})
+        self.publish_signed(eleven, key=NEXT_KEY)
+        self.serve()
+        self.run_launcher()
+        self.wait_for_game()
+        self.assertEqual(self.boxes.boxes(), [])
+        self.assertEqual(self.store_version(), 11)
+        self.assertEqual(self.requested(), ["manifest.sig", "patch.hpl", "11.rar"])
+
     def test_launcher_without_a_key_ignores_the_manifest(self):
         self.two_signed_patches()
         shutil.copy(h.bin_path("Talvora.exe"), os.path.join(self.install, "Talvora.exe"))
@@ -188,7 +201,7 @@ class SignedRelease(tl.LauncherWorld):
         self.serve()
         self.run_launcher()
         self.refused_at_patch_list(["manifest.sig"])
-        self.assertIn("manifest.sig refused: the signature does not verify with the built-in key", self.log())
+        self.assertIn("manifest.sig refused: the signature does not verify with a built-in key", self.log())
         self.assert_unchanged(before)
         self.assertIsNone(self.serial())
 

@@ -27,6 +27,11 @@ def main(out, key, pub):
             f.write(data)
     other_key = os.path.join(out, "other.key")
     subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", other_key], check=True)
+    # Its public key in the launcher build's form: the uncompressed point ends the DER public key.
+    der = subprocess.run(["openssl", "ec", "-in", other_key, "-pubout", "-outform", "DER"], capture_output=True,
+                         check=True).stdout
+    with open(os.path.join(out, "other.pub"), "w") as f:
+        f.write("talvora-release-key p256 %s\n" % der[-64:].hex())
     made = {
         "good.sig": (key, 5, FAR_FUTURE),
         "older.sig": (key, 4, FAR_FUTURE),

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "tests/support/temp_dir.h"
@@ -17,9 +18,9 @@ const uint64_t Now = 1800000000;  // 2027-01-15; the fixtures expire in 2100 or 
 
 std::string fixture(const std::string& name) { return std::string(TALVORA_MANIFEST_FIXTURES) + "/" + name; }
 
-// The test key from the release.pub line the build reads.
-bool loadKey(uint8_t key[ReleaseKeySize]) {
-    const std::string text = readFileBytes(fixture("release.pub"));
+// A key from the release.pub line the build reads.
+bool loadKey(uint8_t key[ReleaseKeySize], const std::string& file = "release.pub") {
+    const std::string text = readFileBytes(fixture(file));
     const std::string prefix = "talvora-release-key p256 ";
     if (text.compare(0, prefix.size(), prefix) != 0 || text.size() < prefix.size() + 128) return false;
     for (size_t i = 0; i < ReleaseKeySize; ++i) key[i] = static_cast<uint8_t>(std::stoul(text.substr(prefix.size() + 2 * i, 2), nullptr, 16));
@@ -36,7 +37,10 @@ protected:
     void TearDown() override { forgetTrustedManifest(); }
 
     bool accept(const std::string& manifestPath) {
-        return acceptReleaseManifest(platform::defaultEnv(), manifestPath.c_str(), serial.c_str(), key, Now);
+        ReleaseKeys keys;
+        keys.keys = &key;
+        keys.count = 1;
+        return acceptReleaseManifest(platform::defaultEnv(), manifestPath.c_str(), serial.c_str(), keys, Now);
     }
     // A copy of fixture `name` changed by `change`, as a server could hand it out.
     std::string variant(const std::string& name, std::string (*change)(std::string)) {
@@ -69,6 +73,20 @@ TEST_F(ReleaseTrust, AGenuineManifestIsAcceptedAndItsSerialKept) {
     EXPECT_FALSE(accept(fixture("older.sig")));
     EXPECT_EQ(trustedManifest()->serial, 5u);
     EXPECT_EQ(recordedSerial(), 5u);
+}
+
+TEST_F(ReleaseTrust, WhileMovingToANewKeyEitherKeyVerifies) {
+    uint8_t both[2][ReleaseKeySize];
+    ASSERT_TRUE(loadKey(both[0], "other.pub"));
+    std::memcpy(both[1], key, ReleaseKeySize);
+    ReleaseKeys keys;
+    keys.keys = both;
+    keys.count = 1;  // the other key alone
+    EXPECT_FALSE(acceptReleaseManifest(platform::defaultEnv(), fixture("good.sig").c_str(), serial.c_str(), keys, Now));
+    keys.count = 2;
+    EXPECT_TRUE(acceptReleaseManifest(platform::defaultEnv(), fixture("good.sig").c_str(), serial.c_str(), keys, Now));
+    EXPECT_TRUE(acceptReleaseManifest(platform::defaultEnv(), fixture("other-key.sig").c_str(), serial.c_str(), keys, Now));
+    EXPECT_EQ(trustedManifest()->serial, 7u);
 }
 
 TEST_F(ReleaseTrust, ForgedExpiredAndBrokenManifestsAreRefused) {
