@@ -10,7 +10,13 @@
 #include <fstream>
 #include <string>
 
+#include <sys/stat.h>
+
+#include <ctime>
+
+#include "launcher/session/release_manifest.h"
 #include "packformat/patch_codec.h"
+#include "platform/release_crypto.h"
 #include "tests/support/temp_dir.h"
 #include "tests/vfs/store_builder.h"
 #include "vfs/vfs_exports.h"
@@ -384,6 +390,103 @@ TEST_F(ToolsTest, PublishRefusals) {
     ASSERT_EQ(mkpatch("publish server --launcher L.exe --launcher-version 3").code, 0);
     EXPECT_EQ(mkpatch("publish server --launcher L.exe --launcher-version 2").code, 1);  // versions only grow
     EXPECT_EQ(readFileBytes("server/patch/patch.hpl"), std::string("\x01\0\0\0\x03\0\0\0\0\0\0\0", 12));
+}
+
+namespace {
+
+// The public key of a release.pub line, as the launcher's build reads it.
+bool publicKeyOf(const std::string& pubFile, uint8_t key[session::ReleaseKeySize]) {
+    const std::string text = readFileBytes(pubFile);
+    const std::string prefix = "talvora-release-key p256 ";
+    if (text.size() != prefix.size() + 129 || text.compare(0, prefix.size(), prefix) != 0) return false;
+    for (size_t i = 0; i < session::ReleaseKeySize; ++i) {
+        key[i] = static_cast<uint8_t>(std::stoul(text.substr(prefix.size() + 2 * i, 2), nullptr, 16));
+    }
+    return true;
+}
+
+// The published manifest, parsed and with its signature checked against `key`.
+bool readManifest(const uint8_t key[session::ReleaseKeySize], session::ParsedManifest* parsed) {
+    const std::string bytes = readFileBytes("server/patch/manifest.sig");
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    return session::parseManifest(data, bytes.size(), parsed) == session::ManifestError::none &&
+           platform::verifyEcdsaP256(key, data, parsed->signedSize, parsed->signature);
+}
+
+bool listedAsPublished(const session::ReleaseManifest& m, const std::string& name) {
+    const std::string bytes = readFileBytes("server/patch/" + name);
+    platform::Sha256 hash;
+    hash.update(bytes.data(), bytes.size());
+    uint8_t digest[session::ManifestDigestSize];
+    return hash.finish(digest) && session::judgeFile(m, name, bytes.size(), digest) == session::FileVerdict::matches;
+}
+
+}  // namespace
+
+TEST_F(ToolsTest, ReleaseKeyAndSignedPublications) {
+    ASSERT_EQ(mkpatch("keygen keys").code, 0);
+    struct stat st;
+    ASSERT_EQ(stat("keys/release.key", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "the private key is its owner's only";
+    const std::string privateKey = readFileBytes("keys/release.key");
+    ToolRun again = mkpatch("keygen keys");
+    EXPECT_EQ(again.code, 1);
+    EXPECT_NE(again.err.find("exists already"), std::string::npos) << again.err;
+    EXPECT_EQ(readFileBytes("keys/release.key"), privateKey) << "an existing key is never replaced";
+    uint8_t key[session::ReleaseKeySize];
+    ASSERT_TRUE(publicKeyOf("keys/release.pub", key));
+
+    put("c/pack/a.txt", "a");
+    ASSERT_EQ(mkpatch("build 1 c out1").code, 0);
+    ASSERT_EQ(mkpatch("build 2 c out2").code, 0);
+    const uint64_t before = static_cast<uint64_t>(std::time(nullptr));
+    ToolRun first = mkpatch("publish server out1/1.rar --sign keys/release.key --valid-days 7");
+    ASSERT_EQ(first.code, 0) << first.err;
+    session::ParsedManifest one;
+    ASSERT_TRUE(readManifest(key, &one));
+    EXPECT_EQ(one.manifest.latestPatch, 1u);
+    EXPECT_GE(one.manifest.expires, before + 7 * 86400);
+    EXPECT_LE(one.manifest.expires, static_cast<uint64_t>(std::time(nullptr)) + 7 * 86400);
+    EXPECT_EQ(one.manifest.files.size(), 2u);
+    EXPECT_TRUE(listedAsPublished(one.manifest, "patch.hpl"));
+    EXPECT_TRUE(listedAsPublished(one.manifest, "1.rar"));
+
+    // Once signed, every publication is; refused ones change nothing.
+    const std::string list = readFileBytes("server/patch/patch.hpl");
+    ToolRun unsigned_ = mkpatch("publish server out2/2.rar");
+    EXPECT_EQ(unsigned_.code, 1);
+    EXPECT_NE(unsigned_.err.find("--sign"), std::string::npos) << unsigned_.err;
+    ASSERT_TRUE(writeFileBytes("L.exe", "launcher"));
+    struct Refusal {
+        const char* arguments;
+        int code;
+    } refusals[] = {
+        {"publish server out2/2.rar --sign keys/absent.key", 1},
+        {"publish server out2/2.rar --sign keys/release.pub", 1},
+        {"publish server out2/2.rar --sign keys/release.key --valid-days 0", 2},
+        {"publish server out2/2.rar --sign keys/release.key --valid-days 3651", 2},
+        {"publish server out2/2.rar --valid-days 3", 2},
+        {"publish server out2/2.rar --sign", 2},
+    };
+    for (const Refusal& r : refusals) EXPECT_EQ(mkpatch(r.arguments).code, r.code) << r.arguments;
+    EXPECT_FALSE(fs::exists("server/patch/2.rar"));
+    EXPECT_EQ(readFileBytes("server/patch/patch.hpl"), list);
+
+    ToolRun second =
+        mkpatch("publish server out2/2.rar --launcher L.exe --launcher-version 3 --sign keys/release.key");
+    ASSERT_EQ(second.code, 0) << second.err;
+    session::ParsedManifest two;
+    ASSERT_TRUE(readManifest(key, &two));
+    EXPECT_GT(two.manifest.serial, one.manifest.serial);
+    EXPECT_EQ(two.manifest.latestPatch, 2u);
+    EXPECT_EQ(two.manifest.launcherVersion, 3u);
+    for (const char* name : {"patch.hpl", "1.rar", "2.rar", "launcher.exe"}) {
+        EXPECT_TRUE(listedAsPublished(two.manifest, name)) << name;
+    }
+
+    // A manifest that is not one is not signed over.
+    ASSERT_TRUE(writeFileBytes("server/patch/manifest.sig", "<html>oops</html>"));
+    EXPECT_EQ(mkpatch("publish server --sign keys/release.key").code, 1);
 }
 
 TEST_F(ToolsTest, CheckStopsAtTheFirstBrokenPatch) {
