@@ -116,21 +116,6 @@ def why_programs_cannot_run(build=None):
     return None
 
 
-def pe_machine(path):
-    """The Machine field of a PE file's header (0x14c for i386, 0x8664 for x86-64), or None."""
-    try:
-        with open(path, "rb") as f:
-            data = f.read(4096)
-    except OSError:
-        return None
-    if len(data) < 0x40 or data[:2] != b"MZ":
-        return None
-    at = int.from_bytes(data[0x3C:0x40], "little")
-    if data[at:at + 4] != b"PE\0\0":
-        return None
-    return int.from_bytes(data[at + 4:at + 6], "little")
-
-
 def build_machine(build=None):
     """The PE machine the build's programs must have."""
     return 0x14C if builds_32bit(build) else 0x8664
