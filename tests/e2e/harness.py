@@ -16,6 +16,8 @@ by the process id it got, never by name:
                                     run() / start() programs, close() ends everything
   BoxWatch(session, record)         boxwatch.exe in the background; boxes() reads what it answered
 
+What scenarios build on these pieces (installations, patches, the test case base) is kit.py's.
+
 Operations that can fail return an `Outcome` (true when it worked, `.error` says why not) or a
 result object; they do not raise (skip_unless_programs_run raises unittest.SkipTest). Python
 standard library only.

@@ -15,6 +15,7 @@ import unittest
 
 import harness as h
 import kit
+from pe_files import pe_machine
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import sign_manifest  # noqa: E402
@@ -50,7 +51,7 @@ class SignedRelease(kit.E2ETestCase):
     def install_keyed(self, version=10):
         self.make_install(version=version)
         shutil.copy(keyed_launcher(), os.path.join(self.install, "Talvora.exe"))
-        self.assertEqual(h.pe_machine(os.path.join(self.install, "Talvora.exe")), h.build_machine())
+        self.assertEqual(pe_machine(os.path.join(self.install, "Talvora.exe")), h.build_machine())
 
     def publish_signed(self, *archives, extra=(), key=RELEASE_KEY):
         self.publish(*archives, extra=tuple(extra) + ("--sign", key))
