@@ -17,6 +17,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 import harness as h  # noqa: E402
+import kit  # noqa: E402
 
 NATIVE = os.path.join(SOURCE, "build", "native", "bin")
 WORK = os.path.join(SOURCE, "build", "demo")
@@ -36,12 +37,6 @@ def tool(*args):
         sys.exit("demo: %s failed:\n%s" % (" ".join(map(str, args)), p.stderr))
     for line in p.stdout.splitlines():
         print("   " + line)
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
 
 
 def launcher_build():
@@ -95,15 +90,6 @@ class WindowCamera:
         self.thread.join(30)
 
 
-def wait_for_request(server, path, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if path in server.requests():
-            return True
-        time.sleep(0.2)
-    return False
-
-
 def main():
     h.fresh_dir(WORK)
     install, server, logs = (os.path.join(WORK, n) for n in ("install", "server", "logs"))
@@ -111,26 +97,23 @@ def main():
 
     step("a game build at patch 10 and the installation players have")
     content = os.path.join(WORK, "build-10")
-    write(os.path.join(content, "data", "maps", "harbour.map"), bytes(range(256)) * 4096)
-    write(os.path.join(content, "data", "text", "welcome.txt"), b"Bem-vindo (patch 10)\n")
+    kit.write(os.path.join(content, "data", "maps", "harbour.map"), bytes(range(256)) * 4096)
+    kit.write(os.path.join(content, "data", "text", "welcome.txt"), b"Bem-vindo (patch 10)\n")
     tool(os.path.join(NATIVE, "ostrel-pack"), "create", install, content, "--version", "10")
     build, which = launcher_build()
     print("   the launcher: %s" % which)
-    for name in ("Talvora.exe", "OstrelVFS.dll", "unrar.dll", "OrvUpdate.exe"):
-        shutil.copy(h.bin_path(name, build), install)
-    shutil.copy(h.bin_path("standin_client.exe", build), os.path.join(install, "Orvant.exe"))
-    write(os.path.join(install, "cver.v"), bytes(8))  # launcher and client version 0, as published
-    write(os.path.join(install, "standin.paths"),
-          b"data/maps/harbour.map\ndata/text/welcome.txt\ndata/text/news.txt\n")
+    # Launcher and client version 0, as published.
+    kit.Installation(install, build).add_programs().set_versions(0, 0).set_client_reads(
+        ["data/maps/harbour.map", "data/text/welcome.txt", "data/text/news.txt"])
 
     step("patches 11 and 12, built and published with talvora-mkpatch")
     mkpatch = os.path.join(NATIVE, "talvora-mkpatch")
     c11, c12, out = (os.path.join(WORK, n) for n in ("change-11", "change-12", "archives"))
-    write(os.path.join(c11, "pack", "data", "text", "welcome.txt"), b"Bem-vindo (patch 11)\n")
-    write(os.path.join(c11, "loose", "LEIAME.txt"), b"Notas da versao 11\n")
-    write(os.path.join(c12, "pack", "data", "text", "news.txt"), b"Novidades do patch 12\n")
+    kit.write(os.path.join(c11, "pack", "data", "text", "welcome.txt"), b"Bem-vindo (patch 11)\n")
+    kit.write(os.path.join(c11, "loose", "LEIAME.txt"), b"Notas da versao 11\n")
+    kit.write(os.path.join(c12, "pack", "data", "text", "news.txt"), b"Novidades do patch 12\n")
     # A new map that does not compress, so patch 12 takes a while to arrive.
-    write(os.path.join(c12, "pack", "data", "maps", "islands.map"), os.urandom(1536 * 1024))
+    kit.write(os.path.join(c12, "pack", "data", "maps", "islands.map"), os.urandom(1536 * 1024))
     tool(mkpatch, "build", "11", c11, out)
     tool(mkpatch, "build", "12", c12, out)
     tool(mkpatch, "publish", server, os.path.join(out, "11.rar"), os.path.join(out, "12.rar"))
@@ -169,7 +152,7 @@ def main():
         launcher = session.start(os.path.join(install, "Talvora.exe"), cwd=install)
         # Patch 11 has arrived: the launcher is applying it or fetching the slow patch 12.
         middle = os.path.join(WORK, "launcher-mid-patch.png")
-        if not wait_for_request(patch_server, "/patch/11.rar", 300):
+        if not kit.wait_until(lambda: "/patch/11.rar" in patch_server.requests(), 300, poll=0.2):
             sys.exit("demo: the launcher never fetched patch 11")
         time.sleep(1.0)
         if not camera.shoot(middle):
@@ -189,9 +172,7 @@ def main():
 
         step("the game client it started (the stand-in), reading the store through OstrelVFS.dll")
         report = os.path.join(install, "standin-report.txt")
-        deadline = time.monotonic() + 60
-        while not os.path.exists(report) and time.monotonic() < deadline:
-            time.sleep(0.2)
+        kit.wait_until(lambda: os.path.exists(report), 60, poll=0.2)
         time.sleep(0.5)
         with open(os.path.join(install, "standin-commandline.txt"), encoding="cp1252") as f:
             print("   command line: " + f.read())

@@ -16,6 +16,8 @@ by the process id it got, never by name:
                                     run() / start() programs, close() ends everything
   BoxWatch(session, record)         boxwatch.exe in the background; boxes() reads what it answered
 
+What scenarios build on these pieces (installations, patches, the test case base) is kit.py's.
+
 Operations that can fail return an `Outcome` (true when it worked, `.error` says why not) or a
 result object; they do not raise (skip_unless_programs_run raises unittest.SkipTest). Python
 standard library only.
@@ -114,21 +116,6 @@ def why_programs_cannot_run(build=None):
     if p.returncode != 0:
         return "%s does not run (is the qemu-i386 binfmt entry gone? run scripts/setup)" % WINE32
     return None
-
-
-def pe_machine(path):
-    """The Machine field of a PE file's header (0x14c for i386, 0x8664 for x86-64), or None."""
-    try:
-        with open(path, "rb") as f:
-            data = f.read(4096)
-    except OSError:
-        return None
-    if len(data) < 0x40 or data[:2] != b"MZ":
-        return None
-    at = int.from_bytes(data[0x3C:0x40], "little")
-    if data[at:at + 4] != b"PE\0\0":
-        return None
-    return int.from_bytes(data[at + 4:at + 6], "little")
 
 
 def build_machine(build=None):

@@ -10,14 +10,13 @@ summary line gives the old/new counts, the exit codes and the longest time from 
 
 import os
 import random
-import shutil
 import subprocess
 import time
 import unittest
 
 import harness as h
-import test_launcher as tl
-import test_window as tw
+import kit
+from launcher_window import WindowTestCase, xdotool
 
 RECORDS = 20000
 STARTED = b"Iniciando atualizacao."
@@ -33,47 +32,46 @@ def many_files():
     return files
 
 
-class CloseDuringApplication(tw.PatchRunCase):
+class CloseDuringApplication(WindowTestCase):
+    work_name = "close-during-patch"
+    serves_patches = True
+
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
         cls.new_files = many_files()
         cls.new_files["data/a.txt"] = b"alpha v11"
         stage = h.fresh_dir(os.path.join(cls.work, "patch11"))
-        for path, data in cls.new_files.items():
-            tl.write(os.path.join(stage, "change", "pack", path), data)
-        tl.tool(tw.MKPATCH, "build", 11, os.path.join(stage, "change"), os.path.join(stage, "out"))
-        cls.archive = os.path.join(stage, "out", "11.rar")
+        cls.archive = kit.build_patch(stage, 11, pack=cls.new_files)
         # Every path the store may hold, for reading it back whole.
         cls.names = os.path.join(stage, "names.txt")
         with open(cls.names, "w") as f:
-            f.write("\n".join(sorted(set(cls.new_files) | set(tl.BASE_FILES))) + "\n")
+            f.write("\n".join(sorted(set(cls.new_files) | set(kit.BASE_FILES))) + "\n")
 
     def expected(self, version):
-        files = dict(tl.BASE_FILES)
+        files = dict(kit.BASE_FILES)
         if version == 11:
             files.update(self.new_files)
         return files
 
-    def store_content(self, install, where):
+    def store_content(self, where):
         """Every file the store holds, read back through the library."""
         out = h.fresh_dir(os.path.join(self.root, where))
-        p = subprocess.run([tw.OSTREL_PACK, "extract", os.path.join(install, "data.idx"), out, "--names", self.names],
-                           capture_output=True, timeout=300)
+        p = subprocess.run([kit.OSTREL_PACK, "extract", os.path.join(self.install, "data.idx"), out, "--names",
+                            self.names], capture_output=True, timeout=300)
         self.assertEqual(p.returncode, 0, p.stdout + p.stderr)
         found = {}
         for folder, _, names in os.walk(out):
             for name in names:
                 path = os.path.join(folder, name)
-                found[os.path.relpath(path, out).replace(os.sep, "/")] = tl.read(path)
+                found[os.path.relpath(path, out).replace(os.sep, "/")] = kit.read(path)
         return found
 
     def prepared_install(self, name):
-        self.root = h.fresh_dir(os.path.join(self.base, name))
-        install = self.make_game_install()
-        server_dir = os.path.join(self.root, "server")
-        tl.tool(tw.MKPATCH, "publish", server_dir, self.archive)
-        return install, server_dir
+        """A round's own folder: the installation at patch 10, patch 11 published."""
+        self.use_root(os.path.join(self.base, name))
+        self.make_install()
+        self.publish(self.archive)
 
     def wait_in_log(self, text, timeout):
         deadline = time.monotonic() + timeout
@@ -84,18 +82,18 @@ class CloseDuringApplication(tw.PatchRunCase):
             time.sleep(0.02)
         self.fail("no %r in the launcher's log" % text)
 
-    def run_to_the_game(self, install, server_dir, name, applies):
+    def run_to_the_game(self, name, applies):
         """A whole run; the report, and how long the application took (None when `applies` is false:
         the store is up to date already)."""
-        server = self.serve(server_dir)
+        server = self.serve()
         boxes = self.watch_boxes("boxes-%s.txt" % name)
         try:
-            self.start_launcher(install)
+            self.start_launcher()
             span = None
             if applies:
                 started = self.wait_in_log(STARTED, 300)
                 span = self.wait_in_log(FINISHED, 300) - started
-            report = self.wait_for_game(install)
+            report = self.wait_for_game()
             self.assertEqual(boxes.boxes(), [])
             return report, span
         finally:
@@ -119,16 +117,16 @@ class CloseDuringApplication(tw.PatchRunCase):
         for round_ in range(rounds):
             delay = rng.uniform(0, span)
             with self.subTest(round=round_, click_after_s=round(delay, 2)):
-                install, server_dir = self.prepared_install("round%02d" % round_)
-                server = self.serve(server_dir)
+                self.prepared_install("round%02d" % round_)
+                server = self.serve()
                 boxes = self.watch_boxes("boxes.txt")
                 try:
-                    self.start_launcher(install)
+                    self.start_launcher()
                     self.wait_in_log(STARTED, 300)
                     time.sleep(delay)
                     applying = FINISHED not in self.launcher.stdout()
                     clicked = time.monotonic()
-                    tw.xdotool(self.display, "mousemove", self.origin[0] + 380, self.origin[1] + 7, "click", 1)
+                    xdotool(self.display, "mousemove", self.origin[0] + 380, self.origin[1] + 7, "click", 1)
                     rc = self.launcher.wait(60)
                     took = time.monotonic() - clicked
                     seen = boxes.boxes()
@@ -144,20 +142,20 @@ class CloseDuringApplication(tw.PatchRunCase):
                 if applying:
                     # Closed inside the application: the game never starts (a click that came after it
                     # may have met the game start, which ends the launcher as well).
-                    self.assertIsNone(tl.read(os.path.join(install, "standin-report.txt")), "the game started")
+                    self.assertIsNone(kit.read(os.path.join(self.install, "standin-report.txt")), "the game started")
 
                 # The store decodes and holds exactly one of the two patches.
-                self.verify_store(install)
-                version = self.store_version(install)
+                self.verify_store()
+                version = self.store_version()
                 self.assertIn(version, (10, 11))
-                self.assertEqual(self.store_content(install, "after-close"), self.expected(version))
+                self.assertEqual(self.store_content("after-close"), self.expected(version))
                 outcomes[version] += 1
 
                 # The next run completes the update and starts the client.
-                report, measured = self.run_to_the_game(install, server_dir, "next", applies=version == 10)
-                self.assertEqual(self.store_version(install), 11)
-                self.assertIn(tl.report_line("data/a.txt", b"alpha v11"), report)
-                self.assertEqual(self.store_content(install, "after-next-run"), self.expected(11))
+                report, measured = self.run_to_the_game("next", applies=version == 10)
+                self.assertEqual(self.store_version(), 11)
+                self.assertIn(kit.report_line("data/a.txt", b"alpha v11"), report)
+                self.assertEqual(self.store_content("after-next-run"), self.expected(11))
                 if measured is not None:
                     span = measured
                     spans.append(span)

@@ -14,28 +14,17 @@ import subprocess
 import unittest
 
 import harness as h
+import kit
 
 # The store is checked by the native build of the same program: the same check, without starting a
 # Windows process for it.
 NATIVE_CHECK = os.path.join(h.source_dir(), "build", "native", "bin", "exit_race")
 
 
-class ExitDuringPatch(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        h.skip_unless_programs_run()
-        cls.program = h.bin_path("exit_race.exe")
-        for path in (cls.program, NATIVE_CHECK):
-            if not os.path.exists(path):
-                raise unittest.SkipTest("%s is missing: build the native and Windows presets first" % path)
-        cls.work = h.fresh_dir(h.work_dir("exit-race"))
-        cls.session = h.WineSession(os.path.join(cls.work, "prefix"))
-        opened = cls.session.open()
-        assert opened, opened
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.close()
+class ExitDuringPatch(kit.E2ETestCase):
+    work_name = "exit-race"
+    program = h.bin_path("exit_race.exe")
+    needs = (program, NATIVE_CHECK)
 
     def step(self, folder, *args, timeout=300):
         return self.session.run(self.program, (args[0], ".") + args[1:], cwd=folder, timeout=timeout)

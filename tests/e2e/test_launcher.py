@@ -9,194 +9,19 @@ stand-in client's report.
 """
 
 import os
-import shutil
 import subprocess
 import time
 import unittest
 
 import harness as h
-
-NATIVE_BIN = os.path.join(h.source_dir(), "build", "native", "bin")
-OSTREL_PACK = os.path.join(NATIVE_BIN, "ostrel-pack")
-MKPATCH = os.path.join(NATIVE_BIN, "talvora-mkpatch")
-GAME_SERVER = h.cache_value("TALVORA_GAME_SERVER") or "127.0.0.1"
-# The message texts the boxes show (language 0), as Windows-1252 decodes them.
-FAIL_DOWNLOAD = "Falha ao baixar atualiza\u00e7\u00e3o.."
-FAIL_EXTRACT = "Falha ao extrair atualizacao.."
-
-# The build's programs an installation holds, besides the stand-in client as "Orvant.exe".
-INSTALLED_PROGRAMS = ("Talvora.exe", "OstrelVFS.dll", "unrar.dll", "OrvUpdate.exe")
-
-BASE_FILES = {
-    "data/a.txt": b"alpha v10",
-    "data/maps/m.bin": bytes((i * 7 + 3) & 0xFF for i in range(200000)),
-}
+from kit import (BASE_FILES, FAIL_DOWNLOAD, FAIL_EXTRACT, GAME_SERVER, OSTREL_PACK, E2ETestCase, le32, read,
+                 report_line, tool, wait_until, write)
 
 
-def le32(*values):
-    return b"".join(v.to_bytes(4, "little") for v in values)
-
-
-def fnv1a64(data):
-    h_ = 14695981039346656037
-    for b in data:
-        h_ = ((h_ ^ b) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
-    return h_
-
-
-def report_line(path, data):
-    return "%s %d %016x" % (path, len(data), fnv1a64(data))
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except OSError:
-        return None
-
-
-def tool(*args):
-    p = subprocess.run([str(a) for a in args], capture_output=True, timeout=120)
-    if p.returncode != 0:
-        raise AssertionError("%s failed: %s" % (" ".join(map(str, args)), p.stderr.decode()))
-    return p.stdout
-
-
-class LauncherWorld(unittest.TestCase):
-    """One Wine session, display and test CA for a class of scenarios, and a fresh installation,
-    server folder and patch server per scenario. Subclasses add the scenarios."""
-
+class LauncherScenarios(E2ETestCase):
     work_name = "launcher"
-
-    @classmethod
-    def setUpClass(cls):
-        h.skip_unless_programs_run()
-        for exe in (OSTREL_PACK, MKPATCH):
-            if not os.path.exists(exe):
-                raise unittest.SkipTest("%s is missing: build the native preset first" % exe)
-        cls.work = h.fresh_dir(h.work_dir(cls.work_name))
-        cls.pki = h.TestPki(os.path.join(cls.work, "pki"))
-        made = cls.pki.make()
-        assert made, made
-        if not h.port_is_free(h.PatchServer(cls.work, cls.work, "x", "y").port):
-            raise AssertionError("the launcher's patch server port is taken: %s" % h.patch_url())
-        cls.display = h.Display()
-        started = cls.display.start()
-        assert started, started
-        cls.session = h.WineSession(os.path.join(cls.work, "prefix"), display=cls.display)
-        opened = cls.session.open()
-        assert opened, opened
-        trusted = cls.session.trust_ca(cls.pki.ca_cert)
-        assert trusted, trusted
-        cls.count = 0
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.close()
-        cls.display.stop()
-
-    # --- One scenario's world ---------------------------------------------------------------
-
-    def setUp(self):
-        type(self).count += 1
-        self.root = h.fresh_dir(os.path.join(self.work, "s%02d-%s" % (self.count, self._testMethodName)))
-        self.install = os.path.join(self.root, "install")
-        self.server_dir = os.path.join(self.root, "server")
-        self.server = None
-        self.boxes = None
-        self.launcher = None
-
-    def tearDown(self):
-        if self.launcher is not None:
-            self.launcher.stop()
-        if self.boxes is not None:
-            self.boxes.stop()
-        if self.server is not None:
-            self.server.stop()
-
-    def make_install(self, version=10, launcher=4, client=5, with_index=True):
-        content = os.path.join(self.root, "content")
-        for path, data in BASE_FILES.items():
-            write(os.path.join(content, path), data)
-        if with_index:
-            tool(OSTREL_PACK, "create", self.install, content, "--version", version)
-        else:
-            os.makedirs(self.install)
-        for name in INSTALLED_PROGRAMS:
-            shutil.copy(h.bin_path(name), self.install)
-        shutil.copy(h.bin_path("standin_client.exe"), os.path.join(self.install, "Orvant.exe"))
-        write(os.path.join(self.install, "cver.v"), le32(launcher, client))
-        write(os.path.join(self.install, "standin.paths"), b"data/a.txt\ndata/maps/m.bin\ndata/new.txt\n")
-        # The build's own programs: in the win32 build, the i686 deliverables themselves.
-        machine = h.build_machine()
-        for name in INSTALLED_PROGRAMS + ("Orvant.exe",):
-            self.assertEqual(h.pe_machine(os.path.join(self.install, name)), machine, name)
-
-    def build_patch(self, number, pack=None, loose=None):
-        change = os.path.join(self.root, "change%d" % number)
-        for path, data in (pack or {}).items():
-            write(os.path.join(change, "pack", path), data)
-        for path, data in (loose or {}).items():
-            write(os.path.join(change, "loose", path), data)
-        os.makedirs(change, exist_ok=True)
-        out = os.path.join(self.root, "out")
-        tool(MKPATCH, "build", number, change, out)
-        return os.path.join(out, "%d.rar" % number)
-
-    def publish(self, *archives, extra=()):
-        tool(MKPATCH, "publish", self.server_dir, *archives, *extra)
-
-    def serve(self, **kwargs):
-        docroot = os.path.join(self.server_dir, "patch")
-        os.makedirs(docroot, exist_ok=True)
-        self.server = h.PatchServer(docroot, os.path.join(self.root, "nginx"), self.pki.server_cert,
-                                    self.pki.server_key, **kwargs)
-        started = self.server.start()
-        self.assertTrue(started, started)
-
-    def run_launcher(self):
-        self.boxes = h.BoxWatch(self.session, os.path.join(self.root, "boxes.txt"))
-        started = self.boxes.start()
-        self.assertTrue(started, started)
-        self.launcher = self.session.start(os.path.join(self.install, "Talvora.exe"), cwd=self.install)
-        self.assertIsNotNone(self.launcher)
-
-    def wait_for_game(self, timeout=90):
-        """The launcher ends (exit code 0) and the stand-in client writes its report."""
-        rc = self.launcher.wait(timeout)
-        self.assertEqual(rc, 0, "launcher: %r" % self.launcher.result())
-        report_path = os.path.join(self.install, "standin-report.txt")
-        deadline = time.monotonic() + 60
-        while time.monotonic() < deadline:
-            report = read(report_path)
-            if report and b"\n" in report and b"store" in report:
-                return report.decode()
-            time.sleep(0.1)
-        self.fail("the stand-in client did not report; launcher log:\n%s" % self.log())
-
-    def stays_open(self, seconds=8):
-        self.assertIsNone(self.launcher.wait(seconds), "launcher ended: %r" % self.launcher.result())
-        self.assertIsNone(read(os.path.join(self.install, "standin-commandline.txt")), "the game started")
-
-    def log(self):
-        return self.launcher.stdout().decode("cp1252", "replace")
-
-    def store_version(self):
-        return int.from_bytes(read(os.path.join(self.install, "data.idx"))[:4], "little")
-
-    def requested(self):
-        return [p.rsplit("/", 1)[-1] for p in self.server.requests()]
-
-
-
-class LauncherScenarios(LauncherWorld):
+    uses_display = True
+    serves_patches = True
 
     def test_no_index(self):
         self.make_install(with_index=False)
@@ -334,9 +159,7 @@ class LauncherScenarios(LauncherWorld):
         # Something holds "Orvant.exe" open (a running client, a virus scanner): it cannot be replaced.
         holder = self.session.start(h.bin_path("hold_file.exe"),
                                     [h.windows_path(os.path.join(self.install, "Orvant.exe")), "120"], cwd=self.root)
-        deadline = time.monotonic() + 60
-        while b"held" not in holder.stdout() and holder.running() and time.monotonic() < deadline:
-            time.sleep(0.1)
+        wait_until(lambda: b"held" in holder.stdout() or not holder.running(), 60)
         self.assertIn(b"held", holder.stdout(), holder.result())
         try:
             self.run_launcher()
@@ -390,9 +213,7 @@ class LauncherScenarios(LauncherWorld):
         # The first launcher ends at once through the self-updater, which restarts the new one; that
         # one patches and starts the game.
         self.assertEqual(self.launcher.wait(60), 0)
-        deadline = time.monotonic() + 120
-        while time.monotonic() < deadline and read(os.path.join(self.install, "standin-report.txt")) is None:
-            time.sleep(0.2)
+        wait_until(lambda: read(os.path.join(self.install, "standin-report.txt")) is not None, 120, poll=0.2)
         self.assertEqual(read(os.path.join(self.install, "Talvora.exe")), new_launcher)
         self.assertFalse(os.path.exists(os.path.join(self.install, "launcher.bin")))
         self.assertEqual(read(os.path.join(self.install, "cver.v")), le32(4, 5))
@@ -406,9 +227,7 @@ class LauncherScenarios(LauncherWorld):
         self.serve()
         running = self.session.start(os.path.join(self.install, "Orvant.exe"), ["--window", "30"],
                                      cwd=self.root)
-        deadline = time.monotonic() + 30
-        while read(os.path.join(self.root, "standin-commandline.txt")) is None and time.monotonic() < deadline:
-            time.sleep(0.1)
+        wait_until(lambda: read(os.path.join(self.root, "standin-commandline.txt")) is not None, 30)
         time.sleep(1.0)  # its window exists once it has written its command line and pumped once
         try:
             started = time.monotonic()

@@ -16,13 +16,12 @@ files); the default is the reduced size that CI runs.
 
 import os
 import re
-import shutil
 import subprocess
 import time
 import unittest
 
 import harness as h
-import test_launcher as tl
+import kit
 
 FIXTURE = os.path.join(h.source_dir(), "build", "native", "bin", "scale_fixture")
 SIZES = {
@@ -44,46 +43,19 @@ def mib(n):
     return "%.1f MiB" % (int(n) / 1048576.0)
 
 
-class Scale(unittest.TestCase):
+class Scale(kit.E2ETestCase):
+    work_name = "scale"
+    uses_display = True
+    serves_patches = True
+    # The packs' apparent size is several gigabytes: do not leave them behind.
+    removes_work = True
+    needs = (FIXTURE,)
+
     @classmethod
     def setUpClass(cls):
-        h.skip_unless_programs_run()
-        for path in (FIXTURE, tl.MKPATCH):
-            if not os.path.exists(path):
-                raise unittest.SkipTest("%s is missing: build the native preset first" % path)
+        super().setUpClass()
         cls.size_name = os.environ.get("TALVORA_SCALE", "reduced")
         cls.size = SIZES[cls.size_name]
-        cls.work = h.fresh_dir(h.work_dir("scale"))
-        cls.pki = h.TestPki(os.path.join(cls.work, "pki"))
-        made = cls.pki.make()
-        assert made, made
-        cls.display = h.Display()
-        started = cls.display.start()
-        assert started, started
-        cls.session = h.WineSession(os.path.join(cls.work, "prefix"), display=cls.display)
-        opened = cls.session.open()
-        assert opened, opened
-        trusted = cls.session.trust_ca(cls.pki.ca_cert)
-        assert trusted, trusted
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.close()
-        cls.display.stop()
-        # The packs' apparent size is several gigabytes: do not leave them behind.
-        shutil.rmtree(cls.work, ignore_errors=True)
-
-    def setUp(self):
-        self.server = self.launcher = self.boxes = self.watch = None
-
-    def tearDown(self):
-        for program in (self.launcher, self.watch):
-            if program is not None:
-                program.stop()
-        if self.boxes is not None:
-            self.boxes.stop()
-        if self.server is not None:
-            self.server.stop()
 
     def wait_for(self, what, timeout, poll=0.02):
         deadline = time.monotonic() + timeout
@@ -96,40 +68,32 @@ class Scale(unittest.TestCase):
 
     def test_patch_and_client_at_scale(self):
         s = self.size
-        install = h.fresh_dir(os.path.join(self.work, "install"))
-        stage = h.fresh_dir(os.path.join(self.work, "stage"))
+        install = h.fresh_dir(self.install)
+        stage = h.fresh_dir(os.path.join(self.root, "stage"))
         client_list = os.path.join(install, "client.list")
         patch_list = os.path.join(stage, "patch.list")
         timed([FIXTURE, "store", install, s["entries"], s["client_files"], client_list])
-        for name in tl.INSTALLED_PROGRAMS:
-            shutil.copy(h.bin_path(name), install)
-        shutil.copy(h.bin_path("standin_client.exe"), os.path.join(install, "Orvant.exe"))
-        tl.write(os.path.join(install, "cver.v"), tl.le32(4, 5))
-        tl.write(os.path.join(install, "standin.paths"), b"data/patch/one.bin\ndata/scale/0/0.bin\n")
+        kit.Installation(install).add_programs().set_versions(4, 5).set_client_reads(
+            ["data/patch/one.bin", "data/scale/0/0.bin"])
 
         patch_file = os.path.join(stage, "11.dat")
         timed([FIXTURE, "patch", patch_file, 11, s["patch_mib"], s["small_files"], patch_list])
         archive = os.path.join(stage, "11.rar")
         timed(["rar", "a", "-m0", "-ep", "-idq", archive, patch_file], cwd=stage)
         archive_size = os.path.getsize(archive)
-        server_dir = os.path.join(self.work, "server")
-        timed([tl.MKPATCH, "publish", server_dir, archive])
+        timed([kit.MKPATCH, "publish", self.server_dir, archive])
         os.remove(archive)
 
-        self.server = h.PatchServer(os.path.join(server_dir, "patch"), os.path.join(self.work, "nginx"),
-                                    self.pki.server_cert, self.pki.server_key)
-        started = self.server.start()
-        self.assertTrue(started, started)
-        self.boxes = h.BoxWatch(self.session, os.path.join(self.work, "boxes.txt"))
-        started = self.boxes.start()
-        self.assertTrue(started, started)
-        watch_out = os.path.join(self.work, "launcher-memory.txt")
+        self.serve()
+        self.watch_boxes()
+        watch_out = os.path.join(self.root, "launcher-memory.txt")
         self.watch = self.session.start(h.bin_path("proc_watch.exe"), ["Talvora.exe", h.windows_path(watch_out), 300])
+        self.addCleanup(self.watch.stop)
 
         # The launcher's run, its phases read off its log and the archive's arrival.
         local_archive = os.path.join(install, "11.rar")
         t0 = time.monotonic()
-        self.launcher = self.session.start(os.path.join(install, "Talvora.exe"), cwd=install)
+        self.start_launcher()
         limit = 3600
         log = lambda: self.launcher.stdout()
         t_dl = self.wait_for(lambda: b"/11.rar" in log(), limit)
@@ -143,16 +107,16 @@ class Scale(unittest.TestCase):
         self.assertEqual(rc, 0, "launcher: %r" % self.launcher.result())
         self.assertEqual(self.boxes.boxes(), [])
         deadline = time.monotonic() + 120
-        while tl.read(os.path.join(install, "standin-report.txt")) is None and time.monotonic() < deadline:
+        while kit.read(os.path.join(install, "standin-report.txt")) is None and time.monotonic() < deadline:
             time.sleep(0.2)
-        self.assertIn(b"data/patch/one.bin 1 ", tl.read(os.path.join(install, "standin-report.txt")) or b"",
+        self.assertIn(b"data/patch/one.bin 1 ", kit.read(os.path.join(install, "standin-report.txt")) or b"",
                       "the client did not start and read the store")
         self.assertEqual(self.watch.wait(60), 0, self.watch.result())
-        memory = dict(re.findall(r"([a-z-]+)=(\d+)", tl.read(watch_out).decode()))
+        memory = dict(re.findall(r"([a-z-]+)=(\d+)", kit.read(watch_out).decode()))
 
         # The store, checked natively: every patched file and every sampled old one.
         _, verified = timed([FIXTURE, "verify", install, 11, patch_list, client_list])
-        tl.tool(tl.OSTREL_PACK, "verify", os.path.join(install, "data.idx"))
+        kit.tool(kit.OSTREL_PACK, "verify", os.path.join(install, "data.idx"))
 
         # The client holds every sampled file open at once and reads each whole.
         r = self.session.run(os.path.join(install, "Orvant.exe"), ["--hold-all", "client.list"], cwd=install,
@@ -163,7 +127,7 @@ class Scale(unittest.TestCase):
         self.assertEqual(int(held["failed"]), 0)
 
         # The same bytes with the reference tools, on the same disk.
-        ref = h.fresh_dir(os.path.join(self.work, "reference"))
+        ref = h.fresh_dir(os.path.join(self.root, "reference"))
         t_curl, _ = timed(["curl", "-sS", "--fail", "--cacert", self.pki.ca_cert, "-o", os.path.join(ref, "11.rar"),
                            self.server.url("11.rar")])
         t_unrar, _ = timed(["unrar", "x", "-idq", "-o+", os.path.join(ref, "11.rar"), ref + "/"])

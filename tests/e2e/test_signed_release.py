@@ -14,7 +14,8 @@ import sys
 import unittest
 
 import harness as h
-import test_launcher as tl
+import kit
+from pe_files import pe_machine
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import sign_manifest  # noqa: E402
@@ -25,15 +26,17 @@ RELEASE_KEY = os.path.join(KEY_DIR, "release.key")
 NEXT_KEY = os.path.join(KEY_DIR, "next", "release.key")
 # Files a run may change whatever happens: the game's report, the serial and the patch list.
 RUN_FILES = ("standin-report.txt", "standin-commandline.txt", "manifest.v", "patch.hpl")
-PATCH_LIST_FAILED = [("", tl.FAIL_DOWNLOAD)]
+PATCH_LIST_FAILED = [("", kit.FAIL_DOWNLOAD)]
 
 
 def keyed_launcher():
     return os.path.join(os.path.dirname(h.bin_path("Talvora.exe")), "keyed", "Talvora.exe")
 
 
-class SignedRelease(tl.LauncherWorld):
+class SignedRelease(kit.E2ETestCase):
     work_name = "signed-release"
+    uses_display = True
+    serves_patches = True
 
     @classmethod
     def setUpClass(cls):
@@ -41,14 +44,14 @@ class SignedRelease(tl.LauncherWorld):
         if not os.path.exists(keyed_launcher()):
             raise AssertionError("%s is missing" % keyed_launcher())
         cls.other_key_dir = os.path.join(cls.work, "other-key")
-        tl.tool(tl.MKPATCH, "keygen", cls.other_key_dir)
+        kit.tool(kit.MKPATCH, "keygen", cls.other_key_dir)
 
     # --- The world of a scenario -----------------------------------------------------------
 
     def install_keyed(self, version=10):
         self.make_install(version=version)
         shutil.copy(keyed_launcher(), os.path.join(self.install, "Talvora.exe"))
-        self.assertEqual(h.pe_machine(os.path.join(self.install, "Talvora.exe")), h.build_machine())
+        self.assertEqual(pe_machine(os.path.join(self.install, "Talvora.exe")), h.build_machine())
 
     def publish_signed(self, *archives, extra=(), key=RELEASE_KEY):
         self.publish(*archives, extra=tuple(extra) + ("--sign", key))
@@ -64,7 +67,7 @@ class SignedRelease(tl.LauncherWorld):
                 path = os.path.join(folder, name)
                 relative = os.path.relpath(path, self.install)
                 if relative not in RUN_FILES:
-                    files[relative] = tl.read(path)
+                    files[relative] = kit.read(path)
         return files
 
     def assert_unchanged(self, before):
@@ -74,11 +77,11 @@ class SignedRelease(tl.LauncherWorld):
             self.assertTrue(after[name] == data, "%s changed" % name)
 
     def serial(self):
-        data = tl.read(os.path.join(self.install, "manifest.v"))
+        data = kit.read(os.path.join(self.install, "manifest.v"))
         return int.from_bytes(data, "little") if data else None
 
     def published_serial(self):
-        for line in tl.read(self.server_file("manifest.sig")).decode().splitlines():
+        for line in kit.read(self.server_file("manifest.sig")).decode().splitlines():
             if line.startswith("serial "):
                 return int(line.split()[1])
         return None
@@ -111,7 +114,7 @@ class SignedRelease(tl.LauncherWorld):
         report = self.wait_for_game()
         self.assertEqual(self.boxes.boxes(), [])
         self.assertEqual(self.store_version(), 12)
-        self.assertIn(tl.report_line("data/new.txt", b"new in 12"), report)
+        self.assertIn(kit.report_line("data/new.txt", b"new in 12"), report)
         self.assertEqual(self.requested(), ["manifest.sig", "patch.hpl", "11.rar", "12.rar"])
         self.assertEqual(self.serial(), self.published_serial())
         self.assertIn("manifest.sig accepted", self.log())
@@ -143,9 +146,9 @@ class SignedRelease(tl.LauncherWorld):
 
     def test_a_changed_byte_in_an_archive(self):
         self.two_signed_patches(version=11)
-        archive = bytearray(tl.read(self.server_file("12.rar")))
+        archive = bytearray(kit.read(self.server_file("12.rar")))
         archive[len(archive) // 2] ^= 0x01
-        tl.write(self.server_file("12.rar"), bytes(archive))
+        kit.write(self.server_file("12.rar"), bytes(archive))
         before = self.snapshot()
         self.serve()
         self.run_launcher()
@@ -156,7 +159,7 @@ class SignedRelease(tl.LauncherWorld):
 
     def test_an_archive_longer_than_its_manifest_size(self):
         self.two_signed_patches(version=11)
-        tl.write(self.server_file("12.rar"), tl.read(self.server_file("12.rar")) + b"\0" * (4 << 20))
+        kit.write(self.server_file("12.rar"), kit.read(self.server_file("12.rar")) + b"\0" * (4 << 20))
         before = self.snapshot()
         self.serve()
         self.run_launcher()
@@ -168,13 +171,13 @@ class SignedRelease(tl.LauncherWorld):
         self.install_keyed()
         before = self.snapshot()
         write_to = os.path.join(self.root, "launcher.exe")
-        tl.write(write_to, tl.read(h.bin_path("Talvora.exe")) + b"launcher version 5")
+        kit.write(write_to, kit.read(h.bin_path("Talvora.exe")) + b"launcher version 5")
         self.publish_signed(extra=("--launcher", write_to, "--launcher-version", "5"))
         # Someone with access to the server swaps in a program of their own.
         shutil.copy(h.bin_path("standin_client.exe"), self.server_file("launcher.exe"))
         self.serve()
         self.run_launcher()
-        self.assertEqual(self.boxes.wait_for(1, timeout=90), [("Erro ao atualizar", tl.FAIL_DOWNLOAD)], self.log())
+        self.assertEqual(self.boxes.wait_for(1, timeout=90), [("Erro ao atualizar", kit.FAIL_DOWNLOAD)], self.log())
         self.wait_for_game()
         self.assertIn("launcher.exe refused: its size differs from the manifest's", self.log())
         self.assertFalse(os.path.exists(os.path.join(self.install, "launcher.bin")))
@@ -185,7 +188,7 @@ class SignedRelease(tl.LauncherWorld):
         self.two_signed_patches(version=12)
         thirteen = self.build_patch(13, pack={"data/a.txt": b"not from the operator"})
         shutil.copy(thirteen, self.server_file("13.rar"))
-        tl.write(self.server_file("patch.hpl"), tl.le32(13, 4, 5))
+        kit.write(self.server_file("patch.hpl"), kit.le32(13, 4, 5))
         before = self.snapshot()
         self.serve()
         self.run_launcher()
@@ -209,7 +212,7 @@ class SignedRelease(tl.LauncherWorld):
         self.install_keyed()
         eleven = self.build_patch(11, pack={"data/a.txt": b"alpha v11"})
         self.publish_signed(eleven)
-        old = {name: tl.read(self.server_file(name)) for name in ("manifest.sig", "patch.hpl")}
+        old = {name: kit.read(self.server_file(name)) for name in ("manifest.sig", "patch.hpl")}
         old_serial = self.published_serial()
         twelve = self.build_patch(12, pack={"data/new.txt": b"new in 12"})
         self.publish_signed(twelve)
@@ -223,7 +226,7 @@ class SignedRelease(tl.LauncherWorld):
 
         # The server goes back to the earlier publication, genuine and unexpired but older.
         for name, data in old.items():
-            tl.write(self.server_file(name), data)
+            kit.write(self.server_file(name), data)
         for name in ("standin-report.txt", "standin-commandline.txt"):
             os.remove(os.path.join(self.install, name))
         before = self.snapshot()
@@ -239,9 +242,9 @@ class SignedRelease(tl.LauncherWorld):
         eleven = self.build_patch(11, pack={"data/a.txt": b"alpha v11"})
         self.publish_signed(eleven)
         # The same publication, signed with the right key, but past its expiry.
-        files = [(name, tl.read(self.server_file(name))) for name in ("patch.hpl", "11.rar")]
+        files = [(name, kit.read(self.server_file(name))) for name in ("patch.hpl", "11.rar")]
         numbers = [int.from_bytes(files[0][1][i:i + 4], "little") for i in (0, 4, 8)]
-        tl.write(self.server_file("manifest.sig"),
+        kit.write(self.server_file("manifest.sig"),
                  sign_manifest.manifest_bytes(RELEASE_KEY, self.published_serial() + 1, 1000000000, *numbers, files))
         before = self.snapshot()
         self.serve()
