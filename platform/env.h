@@ -10,7 +10,8 @@
 // Thread safety: the backends keep no state of their own between calls, so any number of threads may
 // call one Env at once; the pack-store library reads from every thread of the game client. What must
 // not be shared is a File, Mapping or View while another thread closes or unmaps it: that is the
-// caller's to order. Wrappers that count or record calls (the test Envs) are for one thread.
+// caller's to order. A wrapper says for itself whether it may be shared (the test Envs that count
+// calls are for one thread).
 //
 // Why a call failed: the results stay the plain ones below (false, nullptr), and every call that
 // fails also records the reason for the calling thread (lastFailure()).

@@ -38,6 +38,7 @@ bool failed(const char* call) {
     // The GNU strerror_r: the text may be its own constant or the buffer; either way thread-safe.
     const char* said = strerror_r(code, text, sizeof text);
     setLastFailure("%s: %s (errno %d)", call, said, code);
+    errno = code;  // as the caller's own errno would have found it
     return false;
 }
 

@@ -2,7 +2,7 @@
 // be walked: calls picked by kind (open, read, write, flush, map, namespace), failing from now on or
 // only once; "fail the Nth call of these kinds" for loops that fail each call in turn; short writes
 // (a full disk after a byte budget). A failure it injects is recorded as the call's reason, as the
-// backends record theirs (platform::lastFailure()).
+// backends record theirs (platform::lastFailure()). For one thread: its counters are plain integers.
 #pragma once
 
 #include <cstdint>
