@@ -24,3 +24,12 @@ set_property(GLOBAL PROPERTY TALVORA_SESSION_DEFINITIONS
   TALVORA_GAME_SERVER_C=${CMAKE_MATCH_3} TALVORA_GAME_SERVER_D=${CMAKE_MATCH_4})
 get_property(session_definitions GLOBAL PROPERTY TALVORA_SESSION_DEFINITIONS)
 target_compile_definitions(talvora_session PRIVATE ${session_definitions})
+
+# The session's Windows driver: the worker thread's run and the downloads through the release
+# manifest.
+if(WIN32)
+  add_library(talvora_patch_session STATIC ${CMAKE_CURRENT_LIST_DIR}/patch_session.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/release_download.cpp)
+  target_compile_definitions(talvora_patch_session PRIVATE ${session_definitions})
+  target_link_libraries(talvora_patch_session PUBLIC talvora_session talvora_download)
+endif()
