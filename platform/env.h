@@ -3,8 +3,18 @@
 // natively on Linux (tests, sanitizers, fuzzers, operator tools) and as the Windows build. Two backends:
 // platform/win32 (the exact Win32 calls the product relies on) and platform/posix.
 //
-// An `Env` is a set of virtual functions so tests can wrap it (see tests/support/fault_env.h) and
-// make any call fail, store short writes or run out of disk.
+// An `Env` is a set of virtual functions so it can be wrapped (platform/env_wrapper.h forwards every
+// call; tests/support/fault_env.h builds on it to make any kind of call fail, store short writes or
+// run out of disk).
+//
+// Thread safety: the backends keep no state of their own between calls, so any number of threads may
+// call one Env at once; the pack-store library reads from every thread of the game client. What must
+// not be shared is a File, Mapping or View while another thread closes or unmaps it: that is the
+// caller's to order. A wrapper says for itself whether it may be shared (the test Envs that count
+// calls are for one thread).
+//
+// Why a call failed: the results stay the plain ones below (false, nullptr), and every call that
+// fails also records the reason for the calling thread (lastFailure()).
 #pragma once
 
 #include <cstddef>
@@ -104,6 +114,26 @@ public:
 
 // The process-wide backend of this build. Never null; lives until the process ends.
 Env& defaultEnv();
+
+// Why the last Env call that failed on this thread failed: the system call and what the system said
+// (errno and strerror on posix, GetLastError and its message on Windows), for instance
+// "pwrite: No space left on device (errno 28)" or "CreateFileA: ... (error 32)". "" when nothing has
+// failed on this thread since clearLastFailure().
+//
+// The record is per thread rather than per Env or per process: the library's readers run on many
+// threads at once, and one thread's failure must never be read as another's. It is not returned with
+// each call so that the calls keep the results their callers already check. As errno does, a call
+// that succeeds leaves the record alone: read it right after the call that returned failure. The
+// text lives in a fixed buffer of the thread: recording a failure builds no string on the heap.
+const char* lastFailure();
+// Empties this thread's record, so that a later lastFailure() speaks only of what failed since.
+void clearLastFailure();
+// Records a reason for this thread (printf-style, cut to 255 bytes): for the backends and for
+// wrappers that make a call fail on purpose.
+void setLastFailure(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The record in parentheses for the end of a log line or message, " (reason)"; "" when empty. The
+// text stays valid until this thread records or asks again.
+const char* lastFailureSuffix();
 
 // Convenience on top of Env, shared by every caller.
 // Reads a whole file into *out. Returns false when it cannot be opened or read.

@@ -81,15 +81,17 @@ bool readStoreFromDisk(PackIndex& index) {
     if (!env.exists(index.indexPath.c_str())) return false;
     platform::File* stream = env.openReadOnly(index.indexPath.c_str());
     if (!stream) {
-        TALVORA_DEBUG("%s cannot be opened", index.indexPath.c_str());
+        TALVORA_DEBUG("%s cannot be opened%s", index.indexPath.c_str(), platform::lastFailureSuffix());
         return false;
     }
     // Held by the store from here on, so that a failure on the way (memory running out) closes it.
     index.indexStream = stream;
     packformat::StoreIndex decoded;
     std::string why;
+    // A refusal of the format leaves no failure of a call behind; a read that failed does.
+    platform::clearLastFailure();
     if (!decodeStream(env, stream, &decoded, &why)) {
-        TALVORA_DEBUG("%s not loaded: %s", index.indexPath.c_str(), why.c_str());
+        TALVORA_DEBUG("%s not loaded: %s%s", index.indexPath.c_str(), why.c_str(), platform::lastFailureSuffix());
         env.closeFile(stream);
         index.indexStream = nullptr;
         return false;
@@ -113,8 +115,8 @@ bool readStoreFromDisk(PackIndex& index) {
         pack.position = static_cast<uint32_t>(i);
         pack.fileHandle = env.openReadWrite(pack.path.c_str());
         if (!pack.fileHandle) {
-            TALVORA_DEBUG("Pack %s cannot be opened; its %u entries cannot be read", pack.path.c_str(),
-                          static_cast<unsigned>(decoded.packs[i].entries.size()));
+            TALVORA_DEBUG("Pack %s cannot be opened; its %u entries cannot be read%s", pack.path.c_str(),
+                          static_cast<unsigned>(decoded.packs[i].entries.size()), platform::lastFailureSuffix());
         }
         pack.table = std::move(decoded.packs[i].entries);
         pack.removed.assign(pack.table.size(), 0);

@@ -28,9 +28,11 @@ bool appendOffset(platform::Env& env, const PackFile& pack, uint64_t* at) {
 
 // Writes `length` bytes from `source` at the end of the pack; *offset is where they start.
 bool writeAtEnd(platform::Env& env, PackFile& pack, uint32_t length, ByteSource& source, uint32_t* offset) {
+    // The lines below end with the reason of a call that failed on the way, and only of such a call.
+    platform::clearLastFailure();
     uint64_t at = 0;
     if (!appendOffset(env, pack, &at)) {
-        TALVORA_DEBUG("Pack %s cannot be written: it is not open", pack.path.c_str());
+        TALVORA_DEBUG("Pack %s cannot be written: it is not open%s", pack.path.c_str(), platform::lastFailureSuffix());
         return false;
     }
     if (at + length > 0xFFFFFFFFull) {
@@ -43,11 +45,12 @@ bool writeAtEnd(platform::Env& env, PackFile& pack, uint32_t length, ByteSource&
         const uint8_t* piece = nullptr;
         size_t got = 0;
         if (!source.next(length - written, &piece, &got) || got == 0 || got > length - written) {
-            TALVORA_DEBUG("The bytes for pack %s cannot be read", pack.path.c_str());
+            TALVORA_DEBUG("The bytes for pack %s cannot be read%s", pack.path.c_str(), platform::lastFailureSuffix());
             return false;
         }
         if (!env.writeAt(pack.fileHandle, at + written, piece, got)) {
-            TALVORA_DEBUG("Writing %u bytes to pack %s failed", static_cast<unsigned>(length), pack.path.c_str());
+            TALVORA_DEBUG("Writing %u bytes to pack %s failed%s", static_cast<unsigned>(length), pack.path.c_str(),
+                          platform::lastFailureSuffix());
             return false;
         }
         written += static_cast<uint32_t>(got);
@@ -212,7 +215,7 @@ PackSlot* createPackFile(const char* name) {
     packIndex.packs.reserve(packIndex.packs.size() + 1);
     platform::File* handle = env.createReadWrite(name);
     if (!handle) {
-        TALVORA_DEBUG("Pack %s cannot be created", name);
+        TALVORA_DEBUG("Pack %s cannot be created%s", name, platform::lastFailureSuffix());
         return nullptr;
     }
     slot.file->fileHandle = handle;
@@ -273,8 +276,8 @@ bool savePackIndex() {
         PackFile& pack = *slot.file;
         if (!pack.unflushed || !pack.fileHandle) continue;
         if (!env.flush(pack.fileHandle)) {
-            TALVORA_DEBUG("Pack %s cannot be flushed; %s is left as it was", pack.path.c_str(),
-                          packIndex.indexPath.c_str());
+            TALVORA_DEBUG("Pack %s cannot be flushed; %s is left as it was%s", pack.path.c_str(),
+                          packIndex.indexPath.c_str(), platform::lastFailureSuffix());
             return false;
         }
         pack.unflushed = false;
@@ -283,13 +286,16 @@ bool savePackIndex() {
     IndexWriter writer(env);
     platform::File* out = env.createReadWrite(IndexTempFileName);
     if (!out) {
-        TALVORA_DEBUG("%s cannot be created; %s is left as it was", IndexTempFileName, packIndex.indexPath.c_str());
+        TALVORA_DEBUG("%s cannot be created; %s is left as it was%s", IndexTempFileName, packIndex.indexPath.c_str(),
+                      platform::lastFailureSuffix());
         return false;
     }
+    platform::clearLastFailure();
     bool written = writer.write(packIndex, out) && env.flush(out);
     env.closeFile(out);
     if (!written) {
-        TALVORA_DEBUG("%s cannot be written; %s is left as it was", IndexTempFileName, packIndex.indexPath.c_str());
+        TALVORA_DEBUG("%s cannot be written; %s is left as it was%s", IndexTempFileName, packIndex.indexPath.c_str(),
+                      platform::lastFailureSuffix());
         env.deleteFile(IndexTempFileName);
         return false;
     }
@@ -297,7 +303,7 @@ bool savePackIndex() {
     env.closeFile(packIndex.indexStream);
     packIndex.indexStream = nullptr;
     if (!env.replaceFile(IndexTempFileName, packIndex.indexPath.c_str())) {
-        TALVORA_DEBUG("%s cannot be replaced", packIndex.indexPath.c_str());
+        TALVORA_DEBUG("%s cannot be replaced%s", packIndex.indexPath.c_str(), platform::lastFailureSuffix());
         env.deleteFile(IndexTempFileName);
         return false;
     }

@@ -36,7 +36,7 @@ bool readPatchFile(const char* path, PatchDataFile* patch) {
     if (!patch->file) return false;
     uint64_t size = 0;
     if (!env.fileSize(patch->file, &size)) {
-        TALVORA_DEBUG("Patch file %s cannot be read", path);
+        TALVORA_DEBUG("Patch file %s cannot be read%s", path, platform::lastFailureSuffix());
         patch->release();
         return false;
     }
@@ -44,8 +44,9 @@ bool readPatchFile(const char* path, PatchDataFile* patch) {
     packformat::PatchHeader header;
     std::vector<PatchRecord> views;
     std::string why;
+    platform::clearLastFailure();  // a refusal of the format leaves no failure of a call behind
     if (!packformat::scanPatch(bytes, &header, &views, &why)) {
-        TALVORA_DEBUG("Patch file %s refused: %s", path, why.c_str());
+        TALVORA_DEBUG("Patch file %s refused: %s%s", path, why.c_str(), platform::lastFailureSuffix());
         patch->release();
         return false;
     }
@@ -165,7 +166,7 @@ bool applyRecord(platform::Env& env, const PatchDataFile& patch, const PatchReco
 bool flushFolders(platform::Env& env, const std::set<std::string>& folders) {
     for (const std::string& folder : folders) {
         if (!env.flushFolder(folder.c_str())) {
-            TALVORA_DEBUG("Folder '%s' cannot be flushed", folder.c_str());
+            TALVORA_DEBUG("Folder '%s' cannot be flushed%s", folder.c_str(), platform::lastFailureSuffix());
             return false;
         }
     }
@@ -189,9 +190,10 @@ bool applyPatchFileOrThrow(const char* path) {
 
     std::set<std::string> touchedFolders;
     for (uint32_t i = 0; i < patch.recordCount; ++i) {
+        platform::clearLastFailure();  // the line below names only a failure of this record's calls
         if (!applyRecord(env, patch, patch.records[i], buffer.get(), bufferSize, &touchedFolders)) {
-            TALVORA_DEBUG("Patch %u: record %u cannot be applied", static_cast<unsigned>(patch.version),
-                          static_cast<unsigned>(i));
+            TALVORA_DEBUG("Patch %u: record %u cannot be applied%s", static_cast<unsigned>(patch.version),
+                          static_cast<unsigned>(i), platform::lastFailureSuffix());
             discardPatchFile(env, &patch, path);
             restoreSavedStore(packIndex);
             return false;

@@ -6,14 +6,6 @@
 // message.
 #include <windows.h>
 
-// GDI+'s headers want these, which the lean Windows headers and NOMINMAX leave out.
-#include <objidl.h>
-
-#include <algorithm>
-using std::max;
-using std::min;
-#include <gdiplus.h>
-
 #include <cstdio>
 #include <cstdlib>
 
@@ -22,6 +14,7 @@ using std::min;
 #include "launcher/core/status_board.h"
 #include "launcher/session/game_start.h"
 #include "launcher/session/patch_session.h"
+#include "launcher/window/scoped_win32.h"
 #include "launcher/window/window_rules.h"
 #include "launcher/window/window_state.h"
 
@@ -31,8 +24,6 @@ const char WindowClassName[] = "HalcyraOnline";
 const char WindowTitle[] = "Halcyra Online";
 const char GameClientClass[] = "cORVANT";
 constexpr COLORREF ColourKey = RGB(window::KeyRed, window::KeyGreen, window::KeyBlue);
-
-ULONG_PTR gdiplusToken = 0;
 
 // The process-wide state that the launcher sets up before its entry procedure runs. The exit handler
 // that releases the pack store is registered by the store itself (launcher/packstore/store_owner.h).
@@ -55,32 +46,23 @@ void applyColourKey(HWND window) {
     FreeLibrary(user32);
 }
 
+// The back buffer, its bitmap and its font live as long as the window: they are not scoped.
 void createBackBuffer() {
-    HDC screen = GetDC(nullptr);
-    window::backBuffer = CreateCompatibleDC(screen);
-    SelectObject(window::backBuffer, CreateCompatibleBitmap(screen, window::Width, window::Height));
-    ReleaseDC(nullptr, screen);
+    {
+        window::ScopedGetDc screen;
+        window::backBuffer = CreateCompatibleDC(screen.get());
+        SelectObject(window::backBuffer, CreateCompatibleBitmap(screen.get(), window::Width, window::Height));
+    }
     HFONT font = CreateFontA(13, 0, 0, 0, 0, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
                              CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Tahoma");
     SelectObject(window::backBuffer, font);
     SetBkMode(window::backBuffer, TRANSPARENT);
 }
 
-}  // namespace
-
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    window::instance = instance;
-    if (!window::gdiplusStarted) {
-        Gdiplus::GdiplusStartupInput input;
-        if (Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr) != Gdiplus::Ok) {
-            MessageBoxA(nullptr, "Failed to initialize GDI+", "Error", MB_ICONERROR | MB_OK);
-            return -1;
-        }
-        window::gdiplusStarted = true;
-    }
-
+// Everything between GDI+'s start-up and its shut-down: the window, the worker and the message loop.
+void runWindow() {
     std::snprintf(statusBoard.statusText, sizeof statusBoard.statusText, "%s", "Loading...");
-    window::closeButtonState = 1;
+    window::closeButtonState = window::Normal;
     statusBoard.downloadBarTotal = 0;
     statusBoard.downloadBarValue = 0;
     statusBoard.patchBarTotal = 0;
@@ -118,10 +100,21 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     }
 
     DestroyWindow(mainWindow);
-    if (window::gdiplusStarted) {
-        Gdiplus::GdiplusShutdown(gdiplusToken);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    window::instance = instance;
+    {
+        window::GdiplusSession gdiplus;
+        if (!gdiplus.started()) {
+            MessageBoxA(nullptr, "Failed to initialize GDI+", "Error", MB_ICONERROR | MB_OK);
+            return -1;
+        }
+        window::gdiplusStarted = true;
+        runWindow();
         window::gdiplusStarted = false;
-        gdiplusToken = 0;
-    }
+    }  // GDI+ shuts down here, after the window is gone and before the exit handlers run
     std::exit(0);
 }

@@ -1,17 +1,9 @@
 // The skin images: PNG resources decoded by GDI+ and made opaque over the colour key, bitmap
 // resources as the fall-back, and the 22 slots the paint draws from.
-#include <windows.h>
-
-#include <objidl.h>
-
-#include <algorithm>
-using std::max;
-using std::min;
-#include <gdiplus.h>
-
 #include <cstdint>
 #include <cstring>
 
+#include "launcher/window/scoped_win32.h"
 #include "launcher/window/window_rules.h"
 #include "launcher/window/window_state.h"
 
@@ -51,26 +43,20 @@ HBITMAP convertToDib(Gdiplus::GpBitmap* image) {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HDC screen = GetDC(nullptr);
-    HBITMAP section = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    ReleaseDC(nullptr, screen);
-    if (!section || !bits) {
-        if (section) DeleteObject(section);
-        return nullptr;
-    }
+    ScopedGdiObject<HBITMAP> section(
+        CreateDIBSection(ScopedGetDc().get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!section || !bits) return nullptr;
 
     Gdiplus::GpRect whole(0, 0, static_cast<INT>(width), static_cast<INT>(height));
-    Gdiplus::BitmapData locked;
-    if (GdipBitmapLockBits(image, &whole, Gdiplus::ImageLockModeRead, StraightArgb32, &locked) != Gdiplus::Ok)
-        return section;  // a bitmap without its picture, as the loader's contract allows
+    ScopedBitmapBits locked(image, whole, StraightArgb32);
+    if (!locked.ok()) return section.release();  // a bitmap without its picture, as the loader's contract allows
     auto* out = static_cast<uint32_t*>(bits);
     for (UINT y = 0; y < height; ++y) {
-        const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(locked.Scan0) +
-                                                            static_cast<ptrdiff_t>(y) * locked.Stride);
+        const auto* row = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(locked.data().Scan0) +
+                                                            static_cast<ptrdiff_t>(y) * locked.data().Stride);
         for (UINT x = 0; x < width; ++x) out[static_cast<size_t>(y) * width + x] = keyedPixel(row[x]);
     }
-    GdipBitmapUnlockBits(image, &locked);
-    return section;
+    return section.release();
 }
 
 }  // namespace
@@ -85,41 +71,21 @@ HBITMAP loadPngResource(WORD id) {
     const void* data = loaded ? LockResource(loaded) : nullptr;
     if (!data) return nullptr;
 
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
-    if (!block) return nullptr;
-    void* target = GlobalLock(block);
-    if (!target) {
-        GlobalFree(block);
-        return nullptr;
-    }
-    std::memcpy(target, data, size);
-    GlobalUnlock(block);
-
-    IStream* stream = nullptr;
-    if (CreateStreamOnHGlobal(block, FALSE, &stream) != S_OK || !stream) {
-        GlobalFree(block);
-        return nullptr;
-    }
-    Gdiplus::GpBitmap* image = nullptr;
-    if (GdipCreateBitmapFromStream(stream, &image) != Gdiplus::Ok || !image) {
-        if (image) GdipDisposeImage(image);
-        stream->Release();
-        GlobalFree(block);
-        return nullptr;
-    }
-    // The image may read the encoded bytes while it converts: the stream and the block stay until
-    // then.
-    HBITMAP result = convertToDib(image);
-    GdipDisposeImage(image);
-    stream->Release();
-    GlobalFree(block);
-    return result;
+    // Declared in the order they are needed: the image may read the encoded bytes while it converts,
+    // so the stream and the block it reads are released after it.
+    ScopedGlobal block(GMEM_MOVEABLE, size);
+    if (!block || !block.fill(data, size)) return nullptr;
+    ScopedComPtr<IStream> stream;
+    if (CreateStreamOnHGlobal(block.get(), FALSE, stream.out()) != S_OK || !stream) return nullptr;
+    ScopedGdiplusImage<Gdiplus::GpBitmap> image;
+    if (GdipCreateBitmapFromStream(stream.get(), image.out()) != Gdiplus::Ok || !image) return nullptr;
+    return convertToDib(image.get());
 }
 
 void loadSkinSlots() {
-    HDC screen = GetDC(nullptr);
+    ScopedGetDc screen;
     for (int i = 0; i < SkinSlotCount; ++i) {
-        skinSlots[i] = CreateCompatibleDC(screen);
+        skinSlots[i] = CreateCompatibleDC(screen.get());
         const WORD id = static_cast<WORD>(FirstSkinId + i);
         HBITMAP bitmap = loadPngResource(id);
         if (!bitmap) bitmap = LoadBitmapA(instance, MAKEINTRESOURCEA(id));
@@ -133,7 +99,6 @@ void loadSkinSlots() {
         // Only a section (never a device bitmap from LoadBitmapA) of 32 bits carries its own alpha.
         skinImages[i].perPixelAlpha = got == static_cast<int>(sizeof described) && described.dsBm.bmBitsPixel == 32;
     }
-    ReleaseDC(nullptr, screen);
 }
 
 }  // namespace window

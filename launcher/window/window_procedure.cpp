@@ -6,6 +6,7 @@
 
 #include "launcher/core/board_lock.h"
 #include "launcher/core/status_board.h"
+#include "launcher/window/scoped_win32.h"
 #include "launcher/window/window_rules.h"
 #include "launcher/window/window_state.h"
 
@@ -13,14 +14,14 @@ namespace window {
 
 HINSTANCE instance = nullptr;
 HDC backBuffer = nullptr;
-unsigned closeButtonState = Normal;
+CloseLook closeButtonState = Normal;
 
 namespace {
 
 constexpr COLORREF ColourKey = RGB(KeyRed, KeyGreen, KeyBlue);
 constexpr int BackgroundSlot = 0, DownloadBarSlot = 3, PatchBarSlot = 6, CloseNormalSlot = 10;
 constexpr int BarLeft = 27, DownloadBarTop = 234, PatchBarTop = 259, BarCopyHeight = 31;
-constexpr int CloseLeft = 364, CloseWidth = 36, CloseHeight = 15, CloseSourceTop = 1;
+constexpr int CloseSourceTop = 1;
 constexpr RECT StatusLine = {28, 209, 366, 227};
 
 // The part of a copy of width x height from (0, sourceTop) of a slot that its image really has:
@@ -54,9 +55,8 @@ void drawSkinImage(int left, int top, int width, int height, int slot, int sourc
 
 void composeFrame() {
     RECT whole = {0, 0, Width, Height};
-    HBRUSH key = CreateSolidBrush(ColourKey);
-    FillRect(backBuffer, &whole, key);
-    DeleteObject(key);
+    ScopedGdiObject<HBRUSH> key(CreateSolidBrush(ColourKey));
+    FillRect(backBuffer, &whole, key.get());
     copySkinImage(0, 0, Width, Height, BackgroundSlot);
     if (closeButtonState >= Normal && closeButtonState <= Pressed)
         drawSkinImage(CloseLeft, 0, CloseWidth, CloseHeight, CloseNormalSlot + static_cast<int>(closeButtonState) - 1,
@@ -81,10 +81,8 @@ void onPaint(HWND window) {
     BoardLockHold hold;
     if (!hold.held()) return;
     composeFrame();
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(window, &ps);
-    BitBlt(dc, 0, 0, Width, Height, backBuffer, 0, 0, SRCCOPY);
-    EndPaint(window, &ps);
+    ScopedPaint paint(window);
+    BitBlt(paint.dc(), 0, 0, Width, Height, backBuffer, 0, 0, SRCCOPY);
 }
 
 void repaint(HWND window) { RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE); }
@@ -130,6 +128,9 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
             onLeftButtonUp(lParam);
             return 0;
         case WM_QUIT:
+            // The message loop never dispatches a posted quit message (GetMessageA answers 0 for it
+            // and the loop ends), so it arrives here only when something sends it straight to the
+            // window: that too ends the launcher, as the close button does.
             PostQuitMessage(0);
             return 0;
         case WM_CLOSE:

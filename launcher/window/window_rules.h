@@ -7,6 +7,12 @@
 
 namespace window {
 
+// The window's geometry, in window coordinates: a 400 x 300 frame whose close button covers the
+// columns 364 to 399 of the rows 0 to 14.
+constexpr int Width = 400;
+constexpr int Height = 300;
+constexpr int CloseLeft = 364, CloseWidth = 36, CloseHeight = 15;
+
 // The see-through colour of the window, RGB(236, 233, 216).
 constexpr uint32_t KeyRed = 236, KeyGreen = 233, KeyBlue = 216;
 
@@ -38,8 +44,8 @@ enum Region : uint32_t { Outside = 0, Body = 1, CloseButton = 2 };
 // message; compared as unsigned, a negative one is never inside.
 constexpr Region regionAt(int32_t x, int32_t y) {
     const uint32_t ux = static_cast<uint32_t>(x), uy = static_cast<uint32_t>(y);
-    if (ux >= 364 && ux <= 399 && uy <= 14) return CloseButton;
-    if (ux <= 399 && uy <= 299) return Body;
+    if (ux >= CloseLeft && ux < CloseLeft + CloseWidth && uy < CloseHeight) return CloseButton;
+    if (ux < Width && uy < Height) return Body;
     return Outside;
 }
 
@@ -48,14 +54,14 @@ enum CloseLook : uint32_t { Normal = 1, Hover = 2, Pressed = 3 };
 
 // The look after a mouse move: hover over the button, pressed when the key state is exactly the
 // left button (no other button or key), normal anywhere else.
-constexpr uint32_t lookAfterMove(Region region, uint32_t keyState) {
+constexpr CloseLook lookAfterMove(Region region, uint32_t keyState) {
     if (region != CloseButton) return Normal;
     return keyState == 1 ? Pressed : Hover;
 }
 
 // The look after a left press: on the button a hovered (or pressed) look becomes pressed; a press
 // that no move onto the button preceded keeps its look. Elsewhere the look does not change.
-constexpr uint32_t lookAfterPress(uint32_t look, Region region) {
+constexpr CloseLook lookAfterPress(CloseLook look, Region region) {
     if (region == CloseButton && look >= Hover) return Pressed;
     return look;
 }

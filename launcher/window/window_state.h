@@ -3,10 +3,10 @@
 
 #include <windows.h>
 
+#include "launcher/window/window_rules.h"
+
 namespace window {
 
-constexpr int Width = 400;
-constexpr int Height = 300;
 constexpr int SkinSlotCount = 22;
 constexpr int FirstSkinId = 101;
 
@@ -22,8 +22,8 @@ struct SkinImage {
     bool perPixelAlpha = false;
 };
 extern SkinImage skinImages[SkinSlotCount];
-// The close button's look: 1 normal, 2 hover, 3 pressed.
-extern unsigned closeButtonState;
+// The close button's look.
+extern CloseLook closeButtonState;
 // Set while GDI+ is started; the PNG loader gives nothing without it.
 extern bool gdiplusStarted;
 

@@ -31,11 +31,32 @@ struct Mapping {
 
 namespace {
 
+// Records why `call` failed, from errno, for lastFailure(); returns false for the caller to pass on.
+bool failed(const char* call) {
+    const int code = errno;
+    char text[128];
+    // The GNU strerror_r: the text may be its own constant or the buffer; either way thread-safe.
+    const char* said = strerror_r(code, text, sizeof text);
+    setLastFailure("%s: %s (errno %d)", call, said, code);
+    errno = code;  // as the caller's own errno would have found it
+    return false;
+}
+
 File* openLocked(const char* path, int flags, int lockKind) {
     int fd = ::open(hostPath(path).c_str(), flags | O_CLOEXEC, 0644);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        failed("open");
+        return nullptr;
+    }
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, lockKind | LOCK_NB) != 0) {
+    bool ok = fstat(fd, &st) == 0 || failed("fstat");
+    if (ok && !S_ISREG(st.st_mode)) {
+        setLastFailure("open: not a regular file");
+        ok = false;
+    }
+    // EWOULDBLOCK here: another writer (or, for a writer, a reader) holds the file.
+    ok = ok && (flock(fd, lockKind | LOCK_NB) == 0 || failed("flock"));
+    if (!ok) {
         ::close(fd);
         return nullptr;
     }
@@ -44,8 +65,8 @@ File* openLocked(const char* path, int flags, int lockKind) {
 
 bool fsyncFolder(const std::string& folder) {
     int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = fsync(fd) == 0;
+    if (fd < 0) return failed("open folder");
+    bool ok = fsync(fd) == 0 || failed("fsync folder");
     ::close(fd);
     return ok;
 }
@@ -72,6 +93,7 @@ public:
         // Lock before truncating so a file held by another writer is left alone.
         File* f = openLocked(path, O_RDWR | O_CREAT, LOCK_EX);
         if (f && ftruncate(f->fd, 0) != 0) {
+            failed("ftruncate");
             closeFile(f);
             return nullptr;
         }
@@ -84,7 +106,7 @@ public:
     }
     bool fileSize(File* file, uint64_t* size) override {
         struct stat st;
-        if (fstat(file->fd, &st) != 0) return false;
+        if (fstat(file->fd, &st) != 0) return failed("fstat");
         *size = static_cast<uint64_t>(st.st_size);
         return true;
     }
@@ -95,7 +117,7 @@ public:
             ssize_t n = pread(file->fd, dst + *got, length - *got, static_cast<off_t>(offset + *got));
             if (n < 0) {
                 if (errno == EINTR) continue;
-                return false;
+                return failed("pread");
             }
             if (n == 0) break;
             *got += static_cast<size_t>(n);
@@ -108,18 +130,30 @@ public:
         while (done < length) {
             ssize_t n = pwrite(file->fd, src + done, length - done, static_cast<off_t>(offset + done));
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
+            if (n < 0) return failed("pwrite");
+            if (n == 0) {
+                setLastFailure("pwrite: nothing stored");
+                return false;
+            }
             done += static_cast<size_t>(n);
         }
         return true;
     }
-    bool flush(File* file) override { return fsync(file->fd) == 0; }
+    bool flush(File* file) override { return fsync(file->fd) == 0 || failed("fsync"); }
 
     Mapping* mapReadOnly(File* file) override {
         uint64_t size = 0;
-        if (!fileSize(file, &size) || size == 0) return nullptr;
+        if (!fileSize(file, &size)) return nullptr;
+        if (size == 0) {
+            setLastFailure("map: a file of zero bytes cannot be mapped");
+            return nullptr;
+        }
         int fd = fcntl(file->fd, F_DUPFD_CLOEXEC, 0);
-        return fd < 0 ? nullptr : new Mapping{fd};
+        if (fd < 0) {
+            failed("fcntl F_DUPFD");
+            return nullptr;
+        }
+        return new Mapping{fd};
     }
     bool mapView(Mapping* mapping, uint64_t offset, size_t length, View* view) override {
         *view = View{};
@@ -128,7 +162,7 @@ public:
         size_t span = static_cast<size_t>(offset - start) + length;
         if (span == 0) span = 1;  // a view of nothing still has an address
         void* base = mmap(nullptr, span, PROT_READ, MAP_SHARED, mapping->fd, static_cast<off_t>(start));
-        if (base == MAP_FAILED) return false;
+        if (base == MAP_FAILED) return failed("mmap");
         view->base = base;
         view->baseLength = span;
         view->data = static_cast<const uint8_t*>(base) + (offset - start);
@@ -150,16 +184,23 @@ public:
         struct stat st;
         return stat(hostPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     }
-    bool createFolder(const char* path) override { return mkdir(hostPath(path).c_str(), 0755) == 0; }
+    bool createFolder(const char* path) override {
+        return mkdir(hostPath(path).c_str(), 0755) == 0 || failed("mkdir");
+    }
     bool deleteFile(const char* path) override {
         struct stat st;
         std::string host = hostPath(path);
-        if (lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-        return unlink(host.c_str()) == 0;
+        if (lstat(host.c_str(), &st) != 0) return failed("lstat");
+        if (S_ISDIR(st.st_mode)) {
+            setLastFailure("unlink: a folder, not a file");
+            return false;
+        }
+        return unlink(host.c_str()) == 0 || failed("unlink");
     }
     bool flushFolder(const char* path) override { return fsyncFolder(hostPath(path)); }
     bool replaceFile(const char* from, const char* to) override {
-        return ::rename(hostPath(from).c_str(), hostPath(to).c_str()) == 0 && fsyncFolderOf(to);
+        if (::rename(hostPath(from).c_str(), hostPath(to).c_str()) != 0) return failed("rename");
+        return fsyncFolderOf(to);
     }
     bool copyFile(const char* from, const char* to) override {
         std::vector<uint8_t> bytes;
@@ -174,7 +215,10 @@ public:
     std::string programPath() override {
         char buf[PATH_MAX];
         ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-        if (n <= 0) return {};
+        if (n <= 0) {
+            failed("readlink");
+            return {};
+        }
         return std::string(buf, static_cast<size_t>(n));
     }
     int32_t profileInt(const char* section, const char* key, int32_t fallback, const char* file) override {

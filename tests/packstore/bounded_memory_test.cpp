@@ -12,6 +12,7 @@
 #include "launcher/packstore/pack_store.h"
 #include "launcher/packstore/patch_apply.h"
 #include "packformat/window_reader.h"
+#include "tests/packstore/store_env_scope.h"
 #include "tests/packstore/store_fixture.h"
 #include "tests/support/fault_env.h"
 
@@ -74,9 +75,10 @@ TEST_F(BoundedMemory, RecordsLargerThanTheCopyBufferArriveWhole) {
         ASSERT_TRUE(indexLoaded);
 
         MeasuringEnv measure;
-        packIndex.env = &measure;
-        ASSERT_TRUE(applyPatchFile("11.dat"));
-        packIndex.env = &platform::defaultEnv();
+        {
+            StoreEnvScope use(measure);
+            ASSERT_TRUE(applyPatchFile("11.dat"));
+        }
         EXPECT_EQ(measure.views, 0) << "the patch was mapped (largest view " << measure.largestView << " bytes)";
         EXPECT_LE(measure.largestRead, chunk);
         EXPECT_LE(measure.largestWrite, chunk);
@@ -98,9 +100,10 @@ TEST_F(BoundedMemory, TheIndexIsReadThroughAWindow) {
     for (uint32_t k = 1; k <= 300000; ++k) files.push_back({k * 2654435761u, std::string(1, static_cast<char>(k))});
     writeStore(10, {{"GAME0.VFS", files}});
     MeasuringEnv measure;
-    packIndex.env = &measure;
-    loadPackIndex();
-    packIndex.env = &platform::defaultEnv();
+    {
+        StoreEnvScope use(measure);
+        loadPackIndex();
+    }
     ASSERT_TRUE(indexLoaded);
     EXPECT_EQ(packIndex.keys.size(), files.size());
     EXPECT_EQ(measure.views, 0);

@@ -10,6 +10,7 @@
 
 #include "launcher/packstore/pack_store.h"
 #include "launcher/packstore/patch_apply.h"
+#include "tests/packstore/store_env_scope.h"
 #include "tests/packstore/store_fixture.h"
 #include "tests/support/fault_env.h"
 
@@ -84,9 +85,11 @@ protected:
         writePatch("11.dat", s.patch);
         loadPackIndex();
         EXPECT_TRUE(indexLoaded);
-        packIndex.env = &fault;
-        bool ok = applyPatchFile("11.dat");
-        packIndex.env = &platform::defaultEnv();
+        bool ok = false;
+        {
+            StoreEnvScope use(fault);
+            ok = applyPatchFile("11.dat");
+        }
         if (!ok) {
             EXPECT_EQ(packIndex.version, 10) << "the store in memory is the saved one again";
         }

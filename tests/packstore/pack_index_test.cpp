@@ -7,7 +7,9 @@
 
 #include "launcher/core/debug_log.h"
 #include "launcher/packstore/pack_store.h"
+#include "tests/packstore/store_env_scope.h"
 #include "tests/packstore/store_fixture.h"
+#include "tests/support/fault_env.h"
 
 using namespace packstore;
 using packformat::IndexEntry;
@@ -170,6 +172,60 @@ TEST_F(PackIndexLoad, MissingPackIsSteppedOverAndKeepsItsEntries) {
     ASSERT_EQ(saved.packs.size(), 3u);
     EXPECT_EQ(saved.packs[1].entries, (std::vector<IndexEntry>{{2, 0, 2}}));
     EXPECT_EQ(saved.packs[0].entries, (std::vector<IndexEntry>{{1, 0, 1}, {3, 1, 4}}));
+}
+
+TEST_F(PackIndexLoad, LogLinesSayWhyACallFailed) {
+#ifdef _WIN32
+    const char* missingFile = "(CreateFileA: ";
+#else
+    const char* missingFile = "(open: No such file or directory (errno 2))";
+#endif
+    struct Case {
+        const char* what;
+        bool packMissing;
+        unsigned failKinds;
+        int failNumber;  // of the calls of failKinds; 0: every one
+        bool save;       // store one file and save, rather than load
+        std::string line;
+    } cases[] = {
+        {"a pack that is not there", true, 0, 0, false,
+         std::string("Pack GONE.VFS cannot be opened; its 1 entries cannot be read ") + missingFile},
+        {"a pack that cannot be opened", false, FaultEnv::Open, 2, false,
+         "Pack GONE.VFS cannot be opened; its 1 entries cannot be read (open: injected fault)"},
+        {"an index that cannot be opened", false, FaultEnv::Open, 1, false,
+         "data.idx cannot be opened (open: injected fault)"},
+        {"an index that cannot be read", false, FaultEnv::Read, 2, false, "(read: injected fault)"},
+        {"a write to a pack", false, FaultEnv::Write, 0, true,
+         "Writing 3 bytes to pack GONE.VFS failed (write: injected fault)"},
+        {"a new index that cannot be replaced", false, FaultEnv::Namespace, 2, true,
+         "data.idx cannot be replaced (replace: injected fault)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        releasePackIndex();
+        writeStore(4, {{"GONE.VFS", {{1, "a"}}, 0, !c.packMissing}});
+        FaultEnv fault;
+        LogCapture log(dir_.file("log.txt"));
+        {
+            StoreEnvScope use(fault);
+            if (c.save) {
+                loadPackIndex();
+                ASSERT_TRUE(indexLoaded);
+            }
+            if (c.failNumber > 0) {
+                fault.failCallNumber(c.failKinds, c.failNumber);
+            } else {
+                fault.failCalls(c.failKinds);
+            }
+            if (c.save) {
+                EXPECT_FALSE(storePackedFile(2, reinterpret_cast<const uint8_t*>("two"), 3) && savePackIndex());
+            } else {
+                loadPackIndex();
+            }
+        }
+        std::string text = log.text();
+        EXPECT_NE(text.find(c.line), std::string::npos) << text;
+    }
 }
 
 TEST_F(PackIndexLoad, LeftoverNewIndexIsIgnoredAndRemoved) {

@@ -10,6 +10,7 @@
 
 #include "launcher/packstore/pack_store.h"
 #include "packformat/crc_tables.h"
+#include "tests/packstore/store_env_scope.h"
 #include "tests/packstore/store_fixture.h"
 #include "tests/support/fault_env.h"
 
@@ -248,10 +249,11 @@ TEST_F(PackWriter, FailedWritesAreFailuresAndKeepTheOldEntry) {
         FaultEnv fault;
         fault.failMutationNumber(c.failMutation);
         fault.setDiskSpace(c.diskSpace);
-        packIndex.env = &fault;
-        EXPECT_FALSE(store(1, "replacement"));
-        EXPECT_TRUE(fault.injected());
-        packIndex.env = &platform::defaultEnv();
+        {
+            StoreEnvScope use(fault);
+            EXPECT_FALSE(store(1, "replacement"));
+            EXPECT_TRUE(fault.injected());
+        }
         EntryLocation where;
         ASSERT_TRUE(packIndex.keys.first(1, &where));
         EXPECT_EQ(where.pack, 0u);
@@ -276,9 +278,10 @@ TEST_F(PackWriter, FailedSaveLeavesTheIndexAsItWas) {
         SCOPED_TRACE(n);
         FaultEnv fault;
         fault.failMutationNumber(n);
-        packIndex.env = &fault;
-        EXPECT_FALSE(savePackIndex());
-        packIndex.env = &platform::defaultEnv();
+        {
+            StoreEnvScope use(fault);
+            EXPECT_FALSE(savePackIndex());
+        }
         EXPECT_EQ(readFileBytes("data.idx"), before);
         EXPECT_FALSE(fileExists("data.idx.new"));
         packIndex.packs[0].file->unflushed = true;

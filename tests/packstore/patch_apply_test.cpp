@@ -9,6 +9,7 @@
 #include "launcher/core/status_board.h"
 #include "launcher/packstore/pack_store.h"
 #include "launcher/packstore/patch_apply.h"
+#include "tests/packstore/store_env_scope.h"
 #include "tests/packstore/store_fixture.h"
 #include "tests/support/fault_env.h"
 
@@ -240,9 +241,10 @@ TEST_F(PatchApply, FailedSaveRestoresTheSavedStore) {
     FaultEnv fault;
     // Truncate and delete the patch file, create the pack, two writes, flush it: the 7th is the new index.
     fault.failMutationNumber(7);
-    packIndex.env = &fault;
-    EXPECT_FALSE(applyPatchFile("11.dat"));
-    packIndex.env = &platform::defaultEnv();
+    {
+        StoreEnvScope use(fault);
+        EXPECT_FALSE(applyPatchFile("11.dat"));
+    }
     EXPECT_TRUE(fault.injected());
     EXPECT_EQ(readFileBytes("data.idx"), indexBefore);
     EXPECT_FALSE(fileExists("GAME2.VFS"));  // nothing names it: it is gone again

@@ -12,6 +12,7 @@
 
 #include "launcher/packstore/pack_store.h"
 #include "launcher/packstore/patch_apply.h"
+#include "tests/packstore/store_env_scope.h"
 #include "tests/packstore/store_fixture.h"
 #include "tests/support/crash_env.h"
 
@@ -90,9 +91,11 @@ TEST_P(PowerCut, AtEveryPointOfThePatchTheStoreIsOldOrWhollyNew) {
 
         CrashEnv crash;
         crash.crashAtOperation(n);
-        packIndex.env = &crash;
-        const bool ok = applyPatchFile("11.dat");
-        packIndex.env = &platform::defaultEnv();
+        bool ok = false;
+        {
+            StoreEnvScope use(crash);
+            ok = applyPatchFile("11.dat");
+        }
         releasePackIndex();
         crash.powerCut();
 

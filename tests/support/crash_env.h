@@ -21,11 +21,11 @@
 #include <vector>
 
 #include "platform/env.h"
-#include "tests/support/forwarding_env.h"
+#include "platform/env_wrapper.h"
 
-class CrashEnv : public ForwardingEnv {
+class CrashEnv : public platform::EnvWrapper {
 public:
-    explicit CrashEnv(platform::Env& base = platform::defaultEnv()) : ForwardingEnv(base) {}
+    explicit CrashEnv(platform::Env& base = platform::defaultEnv()) : platform::EnvWrapper(base) {}
 
     // The power goes at the Nth change to the disk (1-based); 0: never.
     void crashAtOperation(int n) { crashAt_ = n; }
@@ -45,10 +45,10 @@ public:
         }
         for (const auto& d : deleted_) {
             std::vector<uint8_t> bytes = d.second;
-            platform::File* out = base_.createReadWrite(d.first.c_str());
+            platform::File* out = target_.createReadWrite(d.first.c_str());
             if (out) {
-                if (!bytes.empty()) base_.writeAt(out, 0, bytes.data(), bytes.size());
-                base_.closeFile(out);
+                if (!bytes.empty()) target_.writeAt(out, 0, bytes.data(), bytes.size());
+                target_.closeFile(out);
             }
         }
         files_.clear();
@@ -57,14 +57,14 @@ public:
     }
 
     platform::File* openReadWrite(const char* p) override {
-        platform::File* f = base_.openReadWrite(p);
+        platform::File* f = target_.openReadWrite(p);
         if (f) track(f, p);
         return f;
     }
     platform::File* createReadWrite(const char* p) override {
         if (!mutate()) return nullptr;
-        const bool existed = base_.exists(p);
-        platform::File* f = base_.createReadWrite(p);
+        const bool existed = target_.exists(p);
+        platform::File* f = target_.createReadWrite(p);
         if (!f) return nullptr;
         // The bytes of a replaced file are gone; the new ones are not on the disk until flushed, so
         // the file is empty after a power cut. A new file is not even in its folder until that is
@@ -80,27 +80,27 @@ public:
     }
     void closeFile(platform::File* f) override {
         open_.erase(f);
-        base_.closeFile(f);
+        target_.closeFile(f);
     }
     bool writeAt(platform::File* f, uint64_t o, const void* d, size_t l) override {
-        return mutate() && base_.writeAt(f, o, d, l);
+        return mutate() && target_.writeAt(f, o, d, l);
     }
     bool flush(platform::File* f) override {
-        if (!mutate() || !base_.flush(f)) return false;
+        if (!mutate() || !target_.flush(f)) return false;
         auto it = open_.find(f);
         uint64_t size = 0;
-        if (it != open_.end() && base_.fileSize(f, &size)) files_[it->second].syncedSize = size;
+        if (it != open_.end() && target_.fileSize(f, &size)) files_[it->second].syncedSize = size;
         return true;
     }
-    bool createFolder(const char* p) override { return mutate() && base_.createFolder(p); }
+    bool createFolder(const char* p) override { return mutate() && target_.createFolder(p); }
     bool flushFolder(const char* p) override {
-        if (!mutate() || !base_.flushFolder(p)) return false;
+        if (!mutate() || !target_.flushFolder(p)) return false;
         makeFolderDurable(p);
         return true;
     }
     bool deleteFile(const char* p) override {
         if (!mutate()) return false;
-        if (base_.exists(p)) {
+        if (target_.exists(p)) {
             auto it = files_.find(p);
             if (it != files_.end() && !it->second.durableEntry) {
                 files_.erase(it);  // it never reached the disk: nothing comes back
@@ -109,10 +109,10 @@ public:
                 rememberDeletion(p);
             }
         }
-        return base_.deleteFile(p);
+        return target_.deleteFile(p);
     }
     bool replaceFile(const char* a, const char* b) override {
-        if (!mutate() || !base_.replaceFile(a, b)) return false;
+        if (!mutate() || !target_.replaceFile(a, b)) return false;
         // Durable when it returns: `b` now holds what `a` held, as flushed.
         auto it = files_.find(a);
         FileState s = it != files_.end() ? it->second : FileState{};
@@ -123,7 +123,7 @@ public:
         makeFolderDurable(folderOf(b).c_str());
         return true;
     }
-    bool copyFile(const char* a, const char* b) override { return mutate() && base_.copyFile(a, b); }
+    bool copyFile(const char* a, const char* b) override { return mutate() && target_.copyFile(a, b); }
 
 private:
     struct FileState {
@@ -142,19 +142,16 @@ private:
     }
 
     bool mutate() {
-        if (crashed_) return false;
-        ++operations_;
-        if (crashAt_ > 0 && operations_ == crashAt_) {
-            crashed_ = true;
-            return false;
-        }
-        return true;
+        if (!crashed_) ++operations_;
+        if (crashAt_ > 0 && operations_ == crashAt_) crashed_ = true;
+        if (crashed_) platform::setLastFailure("the power went (operation %d)", crashAt_);
+        return !crashed_;
     }
     void track(platform::File* f, const char* p) {
         open_[f] = p;
         if (files_.count(p)) return;
         uint64_t size = 0;
-        base_.fileSize(f, &size);
+        target_.fileSize(f, &size);
         FileState s;
         s.syncedSize = size;  // what was there before is on the disk
         s.folder = folderOf(p);
@@ -162,7 +159,7 @@ private:
     }
     void rememberDeletion(const char* p) {
         std::vector<uint8_t> bytes;
-        platform::readWholeFile(base_, p, &bytes);
+        platform::readWholeFile(target_, p, &bytes);
         deleted_[p] = bytes;
     }
     void makeFolderDurable(const char* p) {

@@ -124,6 +124,17 @@ TEST_F(ToolsTest, CreateRefusals) {
     EXPECT_EQ(pack("--help").code, 0);
 }
 
+TEST_F(ToolsTest, CreateSaysWhyTheStoreCannotBeWritten) {
+    put("content/a.txt", "a");
+    // A folder where the new index must be written: the system refuses, and the message says so.
+    fs::create_directories("store/data.idx.new");
+    ToolRun r = pack("create store content");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("ostrel-pack: error: cannot write data.idx: open: Is a directory (errno 21)"),
+              std::string::npos)
+        << r.err;
+}
+
 TEST_F(ToolsTest, NamesAreKeyedInTheGamesCodePage) {
     // The game asks in Windows-1252; a content file named in UTF-8 on Linux must be stored under
     // the key of its Windows-1252 name, and found under that name by list, verify and extract.

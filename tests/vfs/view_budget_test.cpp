@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/fault_env.h"
+#include "platform/env_wrapper.h"
 #include "tests/support/temp_dir.h"
 #include "tests/vfs/store_builder.h"
 #include "vfs/vfs_file.h"
@@ -22,10 +22,12 @@ constexpr uint64_t W = vfs::ViewCache::WindowSize;
 constexpr uint64_t MiB = 1u << 20;
 
 // Counts the bytes of the views that are mapped now and the most there ever were at once.
-class CountingEnv : public FaultEnv {
+// Safe from many threads: it keeps nothing but atomics.
+class CountingEnv : public platform::EnvWrapper {
 public:
+    CountingEnv() : platform::EnvWrapper(platform::defaultEnv()) {}
     bool mapView(platform::Mapping* m, uint64_t o, size_t l, platform::View* v) override {
-        if (!FaultEnv::mapView(m, o, l, v)) return false;
+        if (!platform::EnvWrapper::mapView(m, o, l, v)) return false;
         uint64_t now = live_.fetch_add(v->baseLength) + v->baseLength;
         uint64_t peak = peak_.load();
         while (now > peak && !peak_.compare_exchange_weak(peak, now)) {}
@@ -33,7 +35,7 @@ public:
     }
     void unmapView(platform::View* v) override {
         live_.fetch_sub(v->baseLength);
-        FaultEnv::unmapView(v);
+        platform::EnvWrapper::unmapView(v);
     }
     uint64_t live() const { return live_.load(); }
     uint64_t peak() const { return peak_.load(); }

@@ -130,7 +130,7 @@ const Sequence Sequences[] = {
 
 TEST(CloseButtonLooks, FollowTheMouse) {
     for (const Sequence& s : Sequences) {
-        uint32_t look = Normal;
+        CloseLook look = Normal;
         bool ended = false;
         for (int i = 0; i < s.count; ++i) {
             const Event& e = s.events[i];

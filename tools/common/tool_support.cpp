@@ -6,6 +6,8 @@
 #include <fstream>
 #include <random>
 
+#include "platform/env.h"
+
 namespace fs = std::filesystem;
 
 namespace tools {
@@ -21,6 +23,11 @@ int fail(const std::string& text, int code) {
 }
 
 void note(const std::string& text) { std::fprintf(stderr, "%s: %s\n", toolName, text.c_str()); }
+
+std::string withCallFailure(const std::string& text, const std::string& otherwise) {
+    const char* reason = platform::lastFailure();
+    return *reason ? text + ": " + reason : text + otherwise;
+}
 
 Arguments::Arguments(int argc, char** argv, int first, const std::vector<std::string>& valued,
                      const std::vector<std::string>& flags) {

@@ -26,6 +26,10 @@ void setToolName(const char* name);
 int fail(const std::string& text, int code = ExitProblem);
 // Prints "<tool>: <text>" on standard error (progress and notes).
 void note(const std::string& text);
+// `text` followed by why the last failed call of the platform seam on this thread failed
+// (": pwrite: No space left on device (errno 28)"), or by `otherwise` when none failed since the
+// record was last cleared (platform::clearLastFailure() before the operation).
+std::string withCallFailure(const std::string& text, const std::string& otherwise = "");
 
 // Command-line arguments after the command: options "--name value" or "--flag", the rest positional.
 class Arguments {

@@ -5,6 +5,7 @@
 
 #include "launcher/packstore/pack_store.h"
 #include "packformat/path_key.h"
+#include "platform/env.h"
 #include "tools/common/tool_support.h"
 #include "tools/ostrel_pack/store_commands.h"
 
@@ -60,19 +61,25 @@ int createStore(const std::string& outFolder, const std::string& contentFolder, 
         }
         uint32_t key;
         packformat::pathKey(f.storePath.c_str(), &key);
+        platform::clearLastFailure();
         if (!packstore::storePackedFile(key, reinterpret_cast<const uint8_t*>(data.data()),
                                         static_cast<uint32_t>(data.size()))) {
+            // The reason is taken before the release, whose calls are not part of the failure.
+            const std::string message =
+                withCallFailure("cannot store " + f.hostPath, " (disk full, or no room for another pack?)");
             packstore::releasePackIndex();
-            return fail("cannot store " + f.hostPath + " (disk full, or no room for another pack?)");
+            return fail(message);
         }
         bytes += data.size();
         if (++done % 5000 == 0) note(std::to_string(done) + " of " + std::to_string(files.size()) + " files stored");
     }
     packstore::packIndex.version = version;
+    platform::clearLastFailure();
     bool saved = packstore::savePackIndex();
+    const std::string saveFailure = withCallFailure("cannot write data.idx");
     size_t packs = packstore::packIndex.packs.size();
     packstore::releasePackIndex();
-    if (!saved) return fail("cannot write data.idx");
+    if (!saved) return fail(saveFailure);
     std::printf("created %s: version %d, %zu files, %llu bytes in %zu pack%s\n", outFolder.c_str(), version,
                 files.size(), static_cast<unsigned long long>(bytes), packs, packs == 1 ? "" : "s");
     return ExitOk;
