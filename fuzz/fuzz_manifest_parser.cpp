@@ -16,8 +16,9 @@ bool sameManifest(const ParsedManifest& a, const ParsedManifest& b) {
     const ReleaseManifest& x = a.manifest;
     const ReleaseManifest& y = b.manifest;
     if (x.serial != y.serial || x.expires != y.expires || x.latestPatch != y.latestPatch ||
-        x.launcherVersion != y.launcherVersion || x.clientVersion != y.clientVersion || x.files.size() != y.files.size() ||
-        a.signedSize != b.signedSize || std::memcmp(a.signature, b.signature, ManifestSignatureSize) != 0) {
+        x.launcherVersion != y.launcherVersion || x.clientVersion != y.clientVersion ||
+        x.files.size() != y.files.size() || a.signedSize != b.signedSize ||
+        std::memcmp(a.signature, b.signature, ManifestSignatureSize) != 0) {
         return false;
     }
     for (size_t i = 0; i < x.files.size(); ++i) {

@@ -44,9 +44,8 @@ const char* refusal(const std::string& name) {
         // "a//b" and "a/b" are one file to Windows; a trailing separator names no file at all.
         if (component.empty()) return "an empty folder name";
         if (component.back() == '.' || component.back() == ' ') {
-            return component.find_first_not_of(". ") == std::string::npos
-                       ? "\".\" or \"..\" in the path"
-                       : "a name ending in a dot or a space";
+            return component.find_first_not_of(". ") == std::string::npos ? "\".\" or \"..\" in the path"
+                                                                          : "a name ending in a dot or a space";
         }
         if (isDeviceName(component)) return "a device name";
         begin = end + 1;

@@ -34,9 +34,9 @@ struct PatchHeader {
 
 // One record as found in a patch file: the data stays where it is, still masked at its start.
 struct PatchRecordView {
-    uint32_t key = 0;           // kinds 1 and 2
-    std::string name;           // kinds 3 and 4, taken up to its first zero byte
-    uint64_t dataOffset = 0;    // offset of the data in the patch file
+    uint32_t key = 0;         // kinds 1 and 2
+    std::string name;         // kinds 3 and 4, taken up to its first zero byte
+    uint64_t dataOffset = 0;  // offset of the data in the patch file
     uint32_t dataLength = 0;
 };
 

@@ -43,9 +43,7 @@ int32_t OSTREL_CALL vftell(VFileRef file) noexcept { return vfs::tell(fileOf(fil
 int32_t OSTREL_CALL vfeof(VFileRef file) noexcept { return vfs::atEnd(fileOf(file)); }
 int32_t OSTREL_CALL vfgetsize(VFileRef file) noexcept { return vfs::sizeOf(fileOf(file)); }
 
-const void* OSTREL_CALL vfgetdata(uint32_t* size, VFileRef file) noexcept {
-    return vfs::dataOf(size, fileOf(file));
-}
+const void* OSTREL_CALL vfgetdata(uint32_t* size, VFileRef file) noexcept { return vfs::dataOf(size, fileOf(file)); }
 
 bool OSTREL_CALL VFileExists(VfsStoreRef store, const char* path) noexcept {
     return vfs::fileExists(storeOf(store), path);
@@ -85,8 +83,7 @@ void OSTREL_CALL VClearBlankAll(Ignored, Ignored) noexcept {}
 void OSTREL_CALL VSetCurVersion(Ignored a, Ignored b) noexcept { VClearBlankAll(a, b); }
 void OSTREL_CALL VSetStdVersion(Ignored a, Ignored b) noexcept { VClearBlankAll(a, b); }
 
-int32_t OSTREL_CALL VAddFile(Ignored, Ignored, Ignored, Ignored, Ignored, Ignored, Ignored, Ignored,
-                             Ignored) noexcept {
+int32_t OSTREL_CALL VAddFile(Ignored, Ignored, Ignored, Ignored, Ignored, Ignored, Ignored, Ignored, Ignored) noexcept {
     return 0;
 }
 bool OSTREL_CALL VAddVfs(Ignored, Ignored) noexcept { return false; }

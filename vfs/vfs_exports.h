@@ -48,8 +48,8 @@ OSTREL_EXPORT int32_t OSTREL_CALL VGetCurVersion(Ignored a) noexcept;
 OSTREL_EXPORT void OSTREL_CALL VSetCurVersion(Ignored a, Ignored b) noexcept;
 OSTREL_EXPORT int32_t OSTREL_CALL VGetStdVersion(Ignored a) noexcept;
 OSTREL_EXPORT void OSTREL_CALL VSetStdVersion(Ignored a, Ignored b) noexcept;
-OSTREL_EXPORT int32_t OSTREL_CALL VAddFile(Ignored a, Ignored b, Ignored c, Ignored d, Ignored e, Ignored f,
-                                           Ignored g, Ignored h, Ignored i) noexcept;
+OSTREL_EXPORT int32_t OSTREL_CALL VAddFile(Ignored a, Ignored b, Ignored c, Ignored d, Ignored e, Ignored f, Ignored g,
+                                           Ignored h, Ignored i) noexcept;
 OSTREL_EXPORT bool OSTREL_CALL VAddVfs(Ignored a, Ignored b) noexcept;
 OSTREL_EXPORT int32_t OSTREL_CALL VRemoveFile(Ignored a, Ignored b) noexcept;
 OSTREL_EXPORT void OSTREL_CALL VClearBlankAll(Ignored a, Ignored b) noexcept;

@@ -15,10 +15,10 @@ namespace vfs {
 // One open file. Invariant: 0 <= position <= end - start after every operation.
 struct VFile {
     platform::Env* env = nullptr;
-    std::FILE* stream = nullptr;  // loose file
-    platform::View view;          // stored file: view.data is its first byte
-    SharedView* shared = nullptr; // the pack's shared view it reads from, or none (a view of its own)
-    uint32_t viewDelta = 0;       // offset AND 0xFFFF: from the 64 KiB boundary to the first byte
+    std::FILE* stream = nullptr;   // loose file
+    platform::View view;           // stored file: view.data is its first byte
+    SharedView* shared = nullptr;  // the pack's shared view it reads from, or none (a view of its own)
+    uint32_t viewDelta = 0;        // offset AND 0xFFFF: from the 64 KiB boundary to the first byte
     int32_t start = 0;
     int32_t end = 0;
     int32_t position = 0;

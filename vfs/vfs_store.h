@@ -96,7 +96,7 @@ Found findInPacks(const VfsStore& store, const char* path);
 
 // Queries of the exported interface. A null store gives false or 0. The existence queries answer
 // for every listed entry, in range or not.
-bool fileExists(const VfsStore* store, const char* path);       // loose file or folder, or stored
+bool fileExists(const VfsStore* store, const char* path);         // loose file or folder, or stored
 bool fileExistsInPacks(const VfsStore* store, const char* path);  // stored only
 // The counts are those the index states, negative ones included (a pack whose table was not read
 // counts 0); the total is their sum in 32 bits.

@@ -6,8 +6,8 @@
 // 3. a patch of large records against plain sequential writes of the same bytes to the same disk,
 //    flushed alike (target: at least 50 % of their bandwidth).
 // Each figure is the median of several runs, each timed in a new process (this program started
-// again with "--run load" or "--run apply", so the heap is fresh, as the launcher's is); the scratch folder (default ./packstore-bench) is emptied
-// before and removed after.
+// again with "--run load" or "--run apply", so the heap is fresh, as the launcher's is); the scratch folder (default
+// ./packstore-bench) is emptied before and removed after.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -30,9 +30,7 @@ using namespace packstore;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-double msSince(Clock::time_point t0) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
+double msSince(Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); }
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -197,9 +195,10 @@ void benchThroughput() {
         apply.push_back(ms > 0 ? megabytes / (ms / 1000) : 0);
     }
     double p = median(plain), a = median(apply);
-    std::printf("large records, %zu x %zu MiB: plain writes %.0f MB/s, applyPatchFile %.0f MB/s = %.0f %% "
-                "(target >= 50 %%) %s\n",
-                records, recordSize >> 20, p, a, a / p * 100, a >= p / 2 ? "PASS" : "MISS");
+    std::printf(
+        "large records, %zu x %zu MiB: plain writes %.0f MB/s, applyPatchFile %.0f MB/s = %.0f %% "
+        "(target >= 50 %%) %s\n",
+        records, recordSize >> 20, p, a, a / p * 100, a >= p / 2 ? "PASS" : "MISS");
 }
 
 }  // namespace

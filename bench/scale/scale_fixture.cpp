@@ -95,7 +95,8 @@ int makeStore(const std::string& dir, size_t entries, size_t clientFiles, const 
             if (global % every == 0 && listed < clientFiles) {
                 buffer.resize(length);
                 contentAt(path, 0, buffer.data(), length);
-                if (fseeko(f, static_cast<off_t>(offset), SEEK_SET) != 0 || !writeAll(f, buffer.data(), length)) return 1;
+                if (fseeko(f, static_cast<off_t>(offset), SEEK_SET) != 0 || !writeAll(f, buffer.data(), length))
+                    return 1;
                 std::fprintf(list, "%s\t%u\t%08x\n", path.c_str(), length, fnvOfContent(path, length, buffer));
                 ++listed;
             }
@@ -138,7 +139,8 @@ int makePatch(const std::string& out, uint16_t version, uint64_t megabytes, size
         total += length;
     }
     for (size_t n = 0; n < smallFiles; ++n) {
-        records.push_back({"data/patch/small/" + std::to_string(n) + ".txt", static_cast<uint32_t>(100 + (n * 37) % 4000)});
+        records.push_back(
+            {"data/patch/small/" + std::to_string(n) + ".txt", static_cast<uint32_t>(100 + (n * 37) % 4000)});
     }
     std::FILE* f = std::fopen(out.c_str(), "wb");
     std::FILE* list = std::fopen(listPath.c_str(), "wb");

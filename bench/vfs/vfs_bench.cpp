@@ -81,8 +81,8 @@ void writeStore(const std::string& indexPath, const std::string& packName, const
     pack.name = packName;
     std::string packBytes;
     for (size_t i = 0; i < paths.size(); ++i) {
-        pack.entries.push_back({keyOf(paths[i]), static_cast<uint32_t>(packBytes.size()),
-                                static_cast<uint32_t>(contents[i].size())});
+        pack.entries.push_back(
+            {keyOf(paths[i]), static_cast<uint32_t>(packBytes.size()), static_cast<uint32_t>(contents[i].size())});
         packBytes += contents[i];
     }
     pack.entryCount = static_cast<int32_t>(pack.entries.size());
@@ -241,14 +241,15 @@ int main(int argc, char** argv) {
         double us = 1e6 / N;
         report("open+read+close 4 KiB, OstrelVFS (loose check on)", format("%.2f us", vfsSeconds * us), "");
         report("open+read+close 4 KiB, OstrelVFS (vSetReadPath 0)", format("%.2f us", vfsNoLooseSeconds * us), "");
-        report("open+read+close 4 KiB, OstrelVFS 32-bit windows", format("%.2f us", windowedSeconds * us),
-               "");
+        report("open+read+close 4 KiB, OstrelVFS 32-bit windows", format("%.2f us", windowedSeconds * us), "");
         report("open+read+close 4 KiB, PhysicsFS stored ZIP", format("%.2f us", zipSeconds * us), "");
         report("open+read+close 4 KiB, loose fopen/fread", format("%.2f us", looseSeconds * us), "");
         report("  ratio PhysicsFS / OstrelVFS (loose check on)", format("%.2fx", zipSeconds / vfsSeconds), ">= 3x");
         report("  ratio loose files / OstrelVFS (loose check on)", format("%.2fx", looseSeconds / vfsSeconds), ">= 2x");
-        report("  ratio PhysicsFS / OstrelVFS (vSetReadPath 0)", format("%.2fx", zipSeconds / vfsNoLooseSeconds), ">= 3x");
-        report("  ratio loose files / OstrelVFS (vSetReadPath 0)", format("%.2fx", looseSeconds / vfsNoLooseSeconds), ">= 2x");
+        report("  ratio PhysicsFS / OstrelVFS (vSetReadPath 0)", format("%.2fx", zipSeconds / vfsNoLooseSeconds),
+               ">= 3x");
+        report("  ratio loose files / OstrelVFS (vSetReadPath 0)", format("%.2fx", looseSeconds / vfsNoLooseSeconds),
+               ">= 2x");
     }
 
     // 3. vfread of a 64 MiB stored file in 1 MiB chunks, against memcpy of the same amount.
@@ -260,7 +261,8 @@ int main(int argc, char** argv) {
         // Warm the page cache and the mapping once.
         {
             VFileRef f = VOpenFile("big.bin", store);
-            while (vfread(chunk.data(), 1, Chunk, f) > 0) {}
+            while (vfread(chunk.data(), 1, Chunk, f) > 0) {
+            }
             VCloseFile(f);
         }
         double tRead = medianSeconds(runs, [&] {

@@ -50,8 +50,7 @@ ULONG STDMETHODCALLTYPE CHttpNegotiateImpl::AddRef() { return owner_->AddRef(); 
 
 ULONG STDMETHODCALLTYPE CHttpNegotiateImpl::Release() { return owner_->Release(); }
 
-HRESULT STDMETHODCALLTYPE CHttpNegotiateImpl::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
-                                                                   LPWSTR* additionalHeaders) {
+HRESULT STDMETHODCALLTYPE CHttpNegotiateImpl::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* additionalHeaders) {
     if (additionalHeaders) *additionalHeaders = nullptr;
     return S_OK;
 }
@@ -107,9 +106,7 @@ HRESULT STDMETHODCALLTYPE CBSCallbackImpl::OnStopBinding(HRESULT, LPCWSTR) { ret
 
 HRESULT STDMETHODCALLTYPE CBSCallbackImpl::GetBindInfo(DWORD*, BINDINFO*) { return S_OK; }
 
-HRESULT STDMETHODCALLTYPE CBSCallbackImpl::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
-    return S_OK;
-}
+HRESULT STDMETHODCALLTYPE CBSCallbackImpl::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return S_OK; }
 
 HRESULT STDMETHODCALLTYPE CBSCallbackImpl::OnObjectAvailable(REFIID, IUnknown*) { return S_OK; }
 
@@ -155,11 +152,13 @@ bool downloadFile(const char* localPath, const char* url, uint64_t sizeLimit) {
     const int64_t size = fileSizeOf(localPath);
     const DownloadVerdict verdict =
         judgeDownload(static_cast<int32_t>(result), facts, downloadCallback.progressMaxSeen, size);
-    const bool tooLong = downloadCallback.cutOff || (sizeLimit != 0 && size > 0 && static_cast<uint64_t>(size) > sizeLimit);
+    const bool tooLong =
+        downloadCallback.cutOff || (sizeLimit != 0 && size > 0 && static_cast<uint64_t>(size) > sizeLimit);
     downloadCallback.sizeLimit = 0;
     if (tooLong) {
         if (size >= 0) DeleteFileA(localPath);
-        TALVORA_DEBUG("Download interrompido: %s passou de %llu bytes", url, static_cast<unsigned long long>(sizeLimit));
+        TALVORA_DEBUG("Download interrompido: %s passou de %llu bytes", url,
+                      static_cast<unsigned long long>(sizeLimit));
         TALVORA_DEBUG("ERRO ao baixar : %s", url);
         return false;
     }
@@ -171,8 +170,8 @@ bool downloadFile(const char* localPath, const char* url, uint64_t sizeLimit) {
 
     // An error page or a cut-off file must not pass for the resource.
     if (size >= 0) DeleteFileA(localPath);
-    TALVORA_DEBUG("Download recusado (%s): resultado 0x%08lX, HTTP %u, %lld bytes, anunciados %lld", verdictText(verdict),
-                  static_cast<unsigned long>(result), facts.status, static_cast<long long>(size),
+    TALVORA_DEBUG("Download recusado (%s): resultado 0x%08lX, HTTP %u, %lld bytes, anunciados %lld",
+                  verdictText(verdict), static_cast<unsigned long>(result), facts.status, static_cast<long long>(size),
                   static_cast<long long>(facts.contentLength));
     TALVORA_DEBUG("ERRO ao baixar : %s", url);
     return false;

@@ -53,8 +53,8 @@ bool readPatchFile(const char* path, PatchDataFile* patch) {
     if (packformat::patchKindHasName(header.kind)) {
         for (size_t i = 0; i < views.size(); ++i) {
             if (!isInstallationPath(views[i].name)) {
-                TALVORA_DEBUG("Patch file %s refused: record %u names '%s', which is not inside the game folder",
-                              path, static_cast<unsigned>(i), views[i].name.c_str());
+                TALVORA_DEBUG("Patch file %s refused: record %u names '%s', which is not inside the game folder", path,
+                              static_cast<unsigned>(i), views[i].name.c_str());
                 patch->release();
                 return false;
             }
@@ -89,8 +89,13 @@ class RecordSource : public ByteSource {
 public:
     RecordSource(platform::Env& env, const PatchDataFile& patch, const PatchRecord& record, uint8_t* buffer,
                  size_t bufferSize)
-        : env_(env), patch_(patch), length_(record.dataLength), at_(record.dataOffset), left_(record.dataLength),
-          buffer_(buffer), bufferSize_(bufferSize) {}
+        : env_(env),
+          patch_(patch),
+          length_(record.dataLength),
+          at_(record.dataOffset),
+          left_(record.dataLength),
+          buffer_(buffer),
+          bufferSize_(bufferSize) {}
 
     bool next(size_t most, const uint8_t** data, size_t* got) override {
         size_t n = std::min<uint64_t>(std::min(most, bufferSize_), left_);
@@ -146,8 +151,7 @@ bool applyRecord(platform::Env& env, const PatchDataFile& patch, const PatchReco
                  size_t bufferSize, std::set<std::string>* touchedFolders) {
     RecordSource source(env, patch, r, buffer, bufferSize);
     switch (patch.kind) {
-        case packformat::PatchKindPacked:
-            return storePackedStream(r.key, r.dataLength, source);
+        case packformat::PatchKindPacked: return storePackedStream(r.key, r.dataLength, source);
         case packformat::PatchKindWrite:
             touchedFolders->insert(folderOfPath(r.name));
             return writeLooseFile(env, r.name, r.dataLength, source);

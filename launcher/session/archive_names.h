@@ -28,8 +28,8 @@ struct EntryPlan {
 // characters ("ext\client.dll" -> "client.dll"); it is refused when four characters or fewer leave
 // nothing, or when that destination is not an installation path (packformat/installation_path.h:
 // absolute, a drive letter or UNC prefix, a ".." component, a device name such as NUL or COM1, a
-// component ending in a dot or a space). Separators are normalised to `separator` ('\\' on Windows, '/' elsewhere, where the
-// archive's '\' is read as a separator too).
+// component ending in a dot or a space). Separators are normalised to `separator` ('\\' on Windows, '/' elsewhere,
+// where the archive's '\' is read as a separator too).
 EntryPlan planEntry(const char* storedName, uint32_t flags, char separator);
 
 }  // namespace session

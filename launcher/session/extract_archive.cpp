@@ -53,9 +53,7 @@ bool extractArchive(platform::Env& env, const char* archivePath, const char* out
         header->FileName[sizeof header->FileName - 1] = '\0';
         EntryPlan plan = planEntry(header->FileName, header->Flags & 0xFFu, Separator);
         switch (plan.kind) {
-            case EntryKind::Folder:
-                RARProcessFile(archive, RAR_SKIP, nullptr, nullptr);
-                break;
+            case EntryKind::Folder: RARProcessFile(archive, RAR_SKIP, nullptr, nullptr); break;
             case EntryKind::Refused:
                 TALVORA_DEBUG("Skipping archive entry %s: %s", header->FileName, plan.why);
                 RARProcessFile(archive, RAR_SKIP, nullptr, nullptr);
@@ -67,9 +65,7 @@ bool extractArchive(platform::Env& env, const char* archivePath, const char* out
                 RARProcessFile(archive, RAR_EXTRACT, empty, destination.data());
                 break;
             }
-            case EntryKind::Payload:
-                RARProcessFile(archive, RAR_EXTRACT, empty, output.data());
-                break;
+            case EntryKind::Payload: RARProcessFile(archive, RAR_EXTRACT, empty, output.data()); break;
         }
     }
     RARCloseArchive(archive);

@@ -140,11 +140,11 @@ ManifestError parseManifest(const uint8_t* data, size_t size, ParsedManifest* ou
     }
     ReleaseManifest& m = out->manifest;
     uint64_t patch = 0, launcher = 0, client = 0;
-    if (!reader.next(&line) || !numberField(line, "serial", UINT64_MAX, &m.serial) ||
-        !reader.next(&line) || !numberField(line, "expires", UINT64_MAX, &m.expires) ||
-        !reader.next(&line) || !numberField(line, "patch", UINT32_MAX, &patch) ||
-        !reader.next(&line) || !numberField(line, "launcher", UINT32_MAX, &launcher) ||
-        !reader.next(&line) || !numberField(line, "client", UINT32_MAX, &client)) {
+    if (!reader.next(&line) || !numberField(line, "serial", UINT64_MAX, &m.serial) || !reader.next(&line) ||
+        !numberField(line, "expires", UINT64_MAX, &m.expires) || !reader.next(&line) ||
+        !numberField(line, "patch", UINT32_MAX, &patch) || !reader.next(&line) ||
+        !numberField(line, "launcher", UINT32_MAX, &launcher) || !reader.next(&line) ||
+        !numberField(line, "client", UINT32_MAX, &client)) {
         return ManifestError::badField;
     }
     m.latestPatch = static_cast<uint32_t>(patch);

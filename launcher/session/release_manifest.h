@@ -50,9 +50,9 @@ struct ReleaseManifest {
 enum class ManifestError {
     none,
     tooLarge,
-    badHeader,         // not a manifest, or a format version this launcher does not know
-    badField,          // a header field missing, out of order or malformed
-    badEntry,          // a file line malformed, or naming a resource the server does not have
+    badHeader,  // not a manifest, or a format version this launcher does not know
+    badField,   // a header field missing, out of order or malformed
+    badEntry,   // a file line malformed, or naming a resource the server does not have
     duplicateEntry,
     noPatchListEntry,
     badSignatureLine,  // missing, malformed, or followed by more bytes

@@ -12,9 +12,7 @@ namespace session {
 VersionRecord versionRecord;
 
 namespace {
-const char* versionFilePath(platform::Env& env) {
-    return formatTemp("%s\\cver.v", getLauncherFolder(env).c_str());
-}
+const char* versionFilePath(platform::Env& env) { return formatTemp("%s\\cver.v", getLauncherFolder(env).c_str()); }
 }  // namespace
 
 bool readPatchList(platform::Env& env) {

@@ -39,8 +39,8 @@ void applyColourKey(HWND window) {
     HMODULE user32 = LoadLibraryA("user32");
     if (!user32) return;
     using SetLayered = BOOL(WINAPI*)(HWND, COLORREF, BYTE, DWORD);
-    auto setLayered = reinterpret_cast<SetLayered>(
-        reinterpret_cast<void*>(GetProcAddress(user32, "SetLayeredWindowAttributes")));
+    auto setLayered =
+        reinterpret_cast<SetLayered>(reinterpret_cast<void*>(GetProcAddress(user32, "SetLayeredWindowAttributes")));
     // Without the call the window simply stays opaque.
     if (setLayered) setLayered(window, ColourKey, 255, LWA_COLORKEY | LWA_ALPHA);
     FreeLibrary(user32);
@@ -53,8 +53,8 @@ void createBackBuffer() {
         window::backBuffer = CreateCompatibleDC(screen.get());
         SelectObject(window::backBuffer, CreateCompatibleBitmap(screen.get(), window::Width, window::Height));
     }
-    HFONT font = CreateFontA(13, 0, 0, 0, 0, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
-                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Tahoma");
+    HFONT font = CreateFontA(13, 0, 0, 0, 0, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Tahoma");
     SelectObject(window::backBuffer, font);
     SetBkMode(window::backBuffer, TRANSPARENT);
 }
@@ -89,8 +89,8 @@ void runWindow() {
     applyColourKey(mainWindow);
 
     bool clientRuns = FindWindowExA(nullptr, nullptr, GameClientClass, nullptr) != nullptr;
-    HANDLE worker = CreateThread(nullptr, 0, clientRuns ? session::gameStartThread : session::PatchSession, nullptr, 0,
-                                 nullptr);
+    HANDLE worker =
+        CreateThread(nullptr, 0, clientRuns ? session::gameStartThread : session::PatchSession, nullptr, 0, nullptr);
     if (worker) CloseHandle(worker);
 
     MSG message;

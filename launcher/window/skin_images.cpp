@@ -17,8 +17,8 @@ bool gdiplusStarted = false;
 
 namespace {
 
-constexpr Gdiplus::PixelFormat AlphaFlag = 0x00040000;            // PixelFormatAlpha
-constexpr Gdiplus::PixelFormat StraightArgb32 = 0x0026200A;       // PixelFormat32bppARGB
+constexpr Gdiplus::PixelFormat AlphaFlag = 0x00040000;       // PixelFormatAlpha
+constexpr Gdiplus::PixelFormat StraightArgb32 = 0x0026200A;  // PixelFormat32bppARGB
 
 // The decoded image as a bitmap: GDI+'s own conversion for images without alpha, otherwise a
 // top-down 32-bit section whose every pixel went through keyedPixel.
@@ -43,8 +43,7 @@ HBITMAP convertToDib(Gdiplus::GpBitmap* image) {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    ScopedGdiObject<HBITMAP> section(
-        CreateDIBSection(ScopedGetDc().get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    ScopedGdiObject<HBITMAP> section(CreateDIBSection(ScopedGetDc().get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!section || !bits) return nullptr;
 
     Gdiplus::GpRect whole(0, 0, static_cast<INT>(width), static_cast<INT>(height));

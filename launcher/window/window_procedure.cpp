@@ -115,18 +115,10 @@ void onLeftButtonUp(LPARAM position) {
 
 LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_PAINT:
-            onPaint(window);
-            return 0;
-        case WM_MOUSEMOVE:
-            onMouseMove(window, wParam, lParam);
-            return 0;
-        case WM_LBUTTONDOWN:
-            onLeftButtonDown(window, lParam);
-            return 0;
-        case WM_LBUTTONUP:
-            onLeftButtonUp(lParam);
-            return 0;
+        case WM_PAINT: onPaint(window); return 0;
+        case WM_MOUSEMOVE: onMouseMove(window, wParam, lParam); return 0;
+        case WM_LBUTTONDOWN: onLeftButtonDown(window, lParam); return 0;
+        case WM_LBUTTONUP: onLeftButtonUp(lParam); return 0;
         case WM_QUIT:
             // The message loop never dispatches a posted quit message (GetMessageA answers 0 for it
             // and the loop ends), so it arrives here only when something sends it straight to the
@@ -138,8 +130,7 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
             // process without a window.
             PostQuitMessage(0);
             return 0;
-        default:
-            return DefWindowProcA(window, message, wParam, lParam);
+        default: return DefWindowProcA(window, message, wParam, lParam);
     }
 }
 

@@ -184,9 +184,7 @@ public:
         struct stat st;
         return stat(hostPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     }
-    bool createFolder(const char* path) override {
-        return mkdir(hostPath(path).c_str(), 0755) == 0 || failed("mkdir");
-    }
+    bool createFolder(const char* path) override { return mkdir(hostPath(path).c_str(), 0755) == 0 || failed("mkdir"); }
     bool deleteFile(const char* path) override {
         struct stat st;
         std::string host = hostPath(path);
@@ -232,7 +230,8 @@ public:
             if (text.empty() || text[0] == ';') continue;
             if (text[0] == '[') {
                 size_t close = text.find(']');
-                inSection = close != std::string::npos && strcasecmp(trim(text.substr(1, close - 1)).c_str(), section) == 0;
+                inSection =
+                    close != std::string::npos && strcasecmp(trim(text.substr(1, close - 1)).c_str(), section) == 0;
                 continue;
             }
             size_t eq = text.find('=');

@@ -42,8 +42,8 @@ public:
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     }
     File* openReadOnly(const char* path) override {
-        return fileOf(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        return fileOf(
+            CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
     File* createReadWrite(const char* path) override {
         return fileOf(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
@@ -79,8 +79,7 @@ public:
     bool writeAt(File* file, uint64_t offset, const void* data, size_t length) override {
         HANDLE h = handleOf(file);
         LONG high = static_cast<LONG>(offset >> 32);
-        if (SetFilePointer(h, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN) ==
-                INVALID_SET_FILE_POINTER &&
+        if (SetFilePointer(h, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
             GetLastError() != NO_ERROR) {
             return failed("SetFilePointer");
         }
@@ -110,8 +109,8 @@ public:
         uint64_t gran = allocationGranularity();
         uint64_t start = offset - offset % gran;
         size_t span = static_cast<size_t>(offset - start) + length;
-        void* base = MapViewOfFile(reinterpret_cast<HANDLE>(mapping), FILE_MAP_READ,
-                                   static_cast<DWORD>(start >> 32), static_cast<DWORD>(start), span);
+        void* base = MapViewOfFile(reinterpret_cast<HANDLE>(mapping), FILE_MAP_READ, static_cast<DWORD>(start >> 32),
+                                   static_cast<DWORD>(start), span);
         if (!base) return failed("MapViewOfFile");
         view->base = base;
         view->baseLength = span;

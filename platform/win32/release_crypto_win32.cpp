@@ -84,10 +84,10 @@ bool verifyEcdsaP256(const uint8_t publicKey[64], const uint8_t* data, size_t si
     std::memcpy(blob.point, publicKey, 64);
     BCRYPT_KEY_HANDLE key = nullptr;
     bool valid = false;
-    if (succeeded(BCryptImportKeyPair(algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key,
-                                      reinterpret_cast<PUCHAR>(&blob), sizeof blob, 0))) {
-        valid = succeeded(BCryptVerifySignature(key, nullptr, digest, sizeof digest, const_cast<PUCHAR>(signature),
-                                                64, 0));
+    if (succeeded(BCryptImportKeyPair(algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key, reinterpret_cast<PUCHAR>(&blob),
+                                      sizeof blob, 0))) {
+        valid =
+            succeeded(BCryptVerifySignature(key, nullptr, digest, sizeof digest, const_cast<PUCHAR>(signature), 64, 0));
         BCryptDestroyKey(key);
     }
     BCryptCloseAlgorithmProvider(algorithm, 0);

@@ -7,17 +7,13 @@
 
 namespace _com_util {
 
-BSTR WINAPI ConvertStringToBSTR(const char *src)
-{
-  if (src == NULL)
-    return NULL;
-  int chars = MultiByteToWideChar(CP_ACP, 0, src, -1, NULL, 0);
-  if (chars <= 0)
-    return NULL;
-  BSTR result = SysAllocStringLen(NULL, static_cast<UINT>(chars - 1));
-  if (result != NULL)
-    MultiByteToWideChar(CP_ACP, 0, src, -1, result, chars);
-  return result;
+BSTR WINAPI ConvertStringToBSTR(const char* src) {
+    if (src == NULL) return NULL;
+    int chars = MultiByteToWideChar(CP_ACP, 0, src, -1, NULL, 0);
+    if (chars <= 0) return NULL;
+    BSTR result = SysAllocStringLen(NULL, static_cast<UINT>(chars - 1));
+    if (result != NULL) MultiByteToWideChar(CP_ACP, 0, src, -1, result, chars);
+    return result;
 }
 
-} // namespace _com_util
+}  // namespace _com_util

@@ -170,8 +170,7 @@ bool readHoldList(const std::string& listPath, std::vector<Listed>* out, size_t*
 }
 
 // The --hold-all mode: every listed file open at once, each read whole and checked, then all closed.
-int holdAll(const Library& vfs, const std::string& index, const std::string& listPath,
-            const std::string& outPath) {
+int holdAll(const Library& vfs, const std::string& index, const std::string& listPath, const std::string& outPath) {
     std::vector<Listed> listed;
     size_t badLine = 0;
     if (!readHoldList(listPath, &listed, &badLine)) {
@@ -224,8 +223,8 @@ int holdAll(const Library& vfs, const std::string& index, const std::string& lis
                          static_cast<unsigned long>(want.length));
             ++failed;
         } else if (h != want.checksum) {
-            std::fprintf(stderr, "%s fnv1a32 %08lx expected %08lx\n", want.path.c_str(),
-                         static_cast<unsigned long>(h), static_cast<unsigned long>(want.checksum));
+            std::fprintf(stderr, "%s fnv1a32 %08lx expected %08lx\n", want.path.c_str(), static_cast<unsigned long>(h),
+                         static_cast<unsigned long>(want.checksum));
             ++failed;
         }
     }
@@ -243,8 +242,7 @@ int holdAll(const Library& vfs, const std::string& index, const std::string& lis
                   "hold-all checked=%zu failed=%zu peak-mapped=%llu peak-address-space=%llu "
                   "peak-working-set=%llu\n",
                   listed.size(), failed, static_cast<unsigned long long>(peak.mapped),
-                  static_cast<unsigned long long>(peak.used),
-                  static_cast<unsigned long long>(peakWorkingSet));
+                  static_cast<unsigned long long>(peak.used), static_cast<unsigned long long>(peakWorkingSet));
     std::fputs(summary, stdout);
     if (!outPath.empty()) {
         std::ofstream out(outPath, std::ios::binary);

@@ -26,7 +26,8 @@ TEST(MessageCatalogue, TextsByLanguage) {
         EXPECT_STREQ(catalogueText(c.key, 0), c.lang01) << c.key;
         EXPECT_STREQ(catalogueText(c.key, 1), c.lang01) << c.key;
         EXPECT_STREQ(catalogueText(c.key, 2), c.lang2) << c.key;
-        for (int8_t other : {int8_t{3}, int8_t{-1}, int8_t{127}}) EXPECT_STREQ(catalogueText(c.key, other), "") << c.key;
+        for (int8_t other : {int8_t{3}, int8_t{-1}, int8_t{127}})
+            EXPECT_STREQ(catalogueText(c.key, other), "") << c.key;
     }
     EXPECT_STREQ(catalogueText("NOPE", 0), "");
     EXPECT_STREQ(catalogueText("", 0), "");

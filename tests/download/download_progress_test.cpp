@@ -16,18 +16,18 @@ struct PercentCase {
 TEST(ProgressPercent, FollowsTheSinglePrecisionRule) {
     const PercentCase cases[] = {
         {0, 0, 0},
-        {12345, 0, 0},                      // unknown total: shown as 0
+        {12345, 0, 0},  // unknown total: shown as 0
         {0, 3, 0},
         {1, 3, 33},
         {2, 3, 66},
         {3, 3, 100},
-        {29, 100, 29},                      // 28.999999999999996 in double, 29.0f in single
-        {57, 100, 57},                      // 56.99999999999999 in double
-        {4294967294u, 4294967295u, 100},    // 99.99999997... rounds up to 100.0f
+        {29, 100, 29},                    // 28.999999999999996 in double, 29.0f in single
+        {57, 100, 57},                    // 56.99999999999999 in double
+        {4294967294u, 4294967295u, 100},  // 99.99999997... rounds up to 100.0f
         {1, 4294967295u, 0},
         {2147483648u, 4294967295u, 50},
         {199, 200, 99},
-        {5, 4, 100},                        // past the total: the bar stays full
+        {5, 4, 100},  // past the total: the bar stays full
     };
     for (const PercentCase& c : cases) {
         EXPECT_EQ(progressPercent(c.progress, c.total), c.percent) << c.progress << " of " << c.total;
@@ -46,11 +46,11 @@ TEST(ProgressReportDue, DropsReportsWithin120Ticks) {
         {1119, 1000, false},
         {1120, 1000, true},
         {1130, 1000, true},
-        {119, 0, false},       // right after the reset, before the clock reached 120
+        {119, 0, false},  // right after the reset, before the clock reached 120
         {120, 0, true},
         {5000000, 0, true},
-        {900, 1000, false},    // a clock that went back: negative difference
-        {-1, 0, false},        // clock() failing gives -1
+        {900, 1000, false},                        // a clock that went back: negative difference
+        {-1, 0, false},                            // clock() failing gives -1
         {INT32_MIN + 200, INT32_MAX - 100, true},  // 32-bit wrap: 301 ticks later
     };
     for (const DueCase& c : cases) {
@@ -69,7 +69,7 @@ TEST(DisplayedName, StripsTheLauncherFolderAndOneSeparator) {
         {"C:\\Games\\Talvora\\5.rar", "C:\\Games\\Talvora", "5.rar"},
         {"C:\\Games\\Talvora\\launcher.bin", "C:\\Games\\Talvora", "launcher.bin"},
         {"Z:/work/inst/Orvant.bin", "Z:/work/inst", "Orvant.bin"},
-        {"C:\\Games\\Talvora\\\\5.rar", "C:\\Games\\Talvora", "\\5.rar"},   // only one separator goes
+        {"C:\\Games\\Talvora\\\\5.rar", "C:\\Games\\Talvora", "\\5.rar"},  // only one separator goes
         {"patch.hpl", "C:\\Games\\Talvora", "patch.hpl"},                  // not under the folder
         {"C:\\Games\\TalvoraOld\\5.rar", "C:\\Games\\Talvora", "C:\\Games\\TalvoraOld\\5.rar"},
         {"C:\\Games\\Talvora", "C:\\Games\\Talvora", "C:\\Games\\Talvora"},  // the folder itself
@@ -157,19 +157,19 @@ TEST(JudgeDownload, NeedsSuccessA2xxStatusAndTheAnnouncedLength) {
     const VerdictCase cases[] = {
         {0, 200, 100, false, 100, 100, DownloadVerdict::ok},
         {0, 206, 100, false, 100, 100, DownloadVerdict::ok},
-        {0, 299, -1, false, 0, 3, DownloadVerdict::ok},            // no length announced
-        {0, 200, 0, false, 0, 0, DownloadVerdict::ok},             // an empty file is a file
-        {0, 200, -1, false, 100, 100, DownloadVerdict::ok},        // length from the progress total
+        {0, 299, -1, false, 0, 3, DownloadVerdict::ok},      // no length announced
+        {0, 200, 0, false, 0, 0, DownloadVerdict::ok},       // an empty file is a file
+        {0, 200, -1, false, 100, 100, DownloadVerdict::ok},  // length from the progress total
         {0, 200, -1, false, 100, 60, DownloadVerdict::wrongLength},
         {0, 200, 100, false, 100, 60, DownloadVerdict::wrongLength},
         {0, 200, 100, false, 100, 101, DownloadVerdict::wrongLength},
-        {0, 200, 100, true, 100, 250, DownloadVerdict::ok},        // decoded body: length not comparable
+        {0, 200, 100, true, 100, 250, DownloadVerdict::ok},  // decoded body: length not comparable
         {0, 404, 153, false, 153, 153, DownloadVerdict::httpError},
         {0, 199, -1, false, 0, 5, DownloadVerdict::httpError},
         {0, 300, -1, false, 0, 5, DownloadVerdict::httpError},
         {0, 500, -1, false, 0, 5, DownloadVerdict::httpError},
-        {0, 0, -1, false, 0, 5, DownloadVerdict::noHttpStatus},   // no status and no length: nothing vouches
-        {0, 0, -1, false, 100, 100, DownloadVerdict::ok},         // no status, complete to the announced length
+        {0, 0, -1, false, 0, 5, DownloadVerdict::noHttpStatus},  // no status and no length: nothing vouches
+        {0, 0, -1, false, 100, 100, DownloadVerdict::ok},        // no status, complete to the announced length
         {0, 0, -1, false, 0, 0, DownloadVerdict::noHttpStatus},
         {0, 0, -1, false, 100, 60, DownloadVerdict::noHttpStatus},
         {0, 0, -1, false, 100, 101, DownloadVerdict::noHttpStatus},

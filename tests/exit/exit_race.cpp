@@ -123,7 +123,8 @@ std::atomic<bool> lingerAtExit{false};
 // The last exit handler: lets the worker finish.
 void waitForWorker() {
     if (!lingerAtExit) return;
-    for (int waited = 0; !workerDone && waited < 120000; ++waited) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int waited = 0; !workerDone && waited < 120000; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 struct WaitForWorkerAtExit {
@@ -150,7 +151,8 @@ int run(long delayUs, long percent = -1) {
     if (percent >= 0) {
         lingerAtExit = true;
         worker.detach();
-        while (!done && (statusBoard.patchBarTotal == 0 || statusBoard.patchBarValue < static_cast<uint32_t>(percent))) {
+        while (!done &&
+               (statusBoard.patchBarTotal == 0 || statusBoard.patchBarValue < static_cast<uint32_t>(percent))) {
             std::this_thread::yield();
         }
         std::exit(0);

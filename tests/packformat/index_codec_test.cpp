@@ -43,7 +43,8 @@ TEST(IndexCodec, EmptyStoreIsFiveBytes) {
 TEST(IndexCodec, RoundTripWithMasksPastTheirRepeatPoints) {
     StoreIndex index;
     index.version = -7;
-    for (int i = 0; i < 66; ++i) index.packs.push_back(pack("GAME" + std::to_string(i) + ".VFS", i % 3 == 0 ? 40 : 2, i));
+    for (int i = 0; i < 66; ++i)
+        index.packs.push_back(pack("GAME" + std::to_string(i) + ".VFS", i % 3 == 0 ? 40 : 2, i));
     auto bytes = encode(index);
     StoreIndex back;
     std::string why;
@@ -105,7 +106,8 @@ TEST(IndexCodec, RefusesDamagedIndexes) {
         std::vector<uint8_t> bytes;
     };
     std::vector<Case> cases;
-    for (size_t cut : {size_t{0}, size_t{3}, size_t{4}, size_t{5}, size_t{6}, size_t{10}, size_t{14}, good.size() - 1}) {
+    for (size_t cut :
+         {size_t{0}, size_t{3}, size_t{4}, size_t{5}, size_t{6}, size_t{10}, size_t{14}, good.size() - 1}) {
         cases.push_back({"truncated", std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(cut))});
     }
     auto extra = good;
@@ -116,7 +118,8 @@ TEST(IndexCodec, RefusesDamagedIndexes) {
     auto longName = std::vector<uint8_t>{0, 0, 0, 0, 1 ^ 0x55, 32};
     longName.insert(longName.end(), 32 + 4, 'A');
     cases.push_back({"name length 32", longName});
-    cases.push_back({"name starting with a zero byte", std::vector<uint8_t>{0, 0, 0, 0, 1 ^ 0x55, 2, 0, 'A', 0, 0, 0, 0}});
+    cases.push_back(
+        {"name starting with a zero byte", std::vector<uint8_t>{0, 0, 0, 0, 1 ^ 0x55, 2, 0, 'A', 0, 0, 0, 0}});
     auto hugeCount = std::vector<uint8_t>{0, 0, 0, 0, 1 ^ 0x55, 1, 'A', 0xFF, 0xFF, 0xFF, 0x7F};
     cases.push_back({"count past the end", hugeCount});
     auto manyPacks = std::vector<uint8_t>{0, 0, 0, 0, 0xAA};  // 255 packs, none present

@@ -7,9 +7,23 @@ using packformat::isInstallationPath;
 
 TEST(InstallationPath, NamesOutsideTheGameFolderAreRefused) {
     const char* refused[] = {
-        "/etc/passwd", "\\Windows\\x.dll", "\\\\server\\share\\x", "C:\\x.txt", "c:x.txt", "a/b:stream",
-        "..\\x.txt", "../x.txt", "ext/../../x.txt", "ext\\..", "..", "...\\x", ".. \\x", "ext/. ./x", "",
-        "ext/./c", ".",
+        "/etc/passwd",
+        "\\Windows\\x.dll",
+        "\\\\server\\share\\x",
+        "C:\\x.txt",
+        "c:x.txt",
+        "a/b:stream",
+        "..\\x.txt",
+        "../x.txt",
+        "ext/../../x.txt",
+        "ext\\..",
+        "..",
+        "...\\x",
+        ".. \\x",
+        "ext/. ./x",
+        "",
+        "ext/./c",
+        ".",
     };
     const char* accepted[] = {"x.txt", "ext\\a.txt", "ext/sub/b.bin", "a..b", ".hidden", "..name", "a.b.c"};
     for (const char* name : refused) {
@@ -27,13 +41,14 @@ TEST(InstallationPath, NamesOutsideTheGameFolderAreRefused) {
 TEST(InstallationPath, DeviceNamesAndDroppedEndingsAreRefused) {
     // Each opens a device, or names the same file as another name, on Windows.
     const char* refused[] = {
-        "NUL", "nul", "Con", "prn", "AUX", "nul.txt", "NUL.tar.gz", "nul .txt", "sub\\COM1.txt", "sub/lpt9",
-        "com1", "COM9.dat", "LPT1", "lPt5.log", "COM0", "a/CONIN$", "conout$.txt", "COM\xB9", "lpt\xB2.x",
-        "x.txt.", "x.txt ", "sub./x.txt", "sub /x.txt", "sub\\x\\", "a\\nul\\b.txt",
+        "NUL",        "nul",           "Con",         "prn",           "AUX",       "nul.txt", "NUL.tar.gz",
+        "nul .txt",   "sub\\COM1.txt", "sub/lpt9",    "com1",          "COM9.dat",  "LPT1",    "lPt5.log",
+        "COM0",       "a/CONIN$",      "conout$.txt", "COM\xB9",       "lpt\xB2.x", "x.txt.",  "x.txt ",
+        "sub./x.txt", "sub /x.txt",    "sub\\x\\",    "a\\nul\\b.txt",
     };
     const char* accepted[] = {
-        "NULL", "nul_x.txt", "CONSOLE.txt", "COM10", "COM", "LPT", "COMA.txt", "xcon", "AUXI.dat", "lpt12",
-        "sub\\COM1x.txt", "a.nul", "con-fig.ini", "sub\\.profile", "COM\xB4",
+        "NULL",     "nul_x.txt", "CONSOLE.txt",    "COM10", "COM",         "LPT",           "COMA.txt", "xcon",
+        "AUXI.dat", "lpt12",     "sub\\COM1x.txt", "a.nul", "con-fig.ini", "sub\\.profile", "COM\xB4",
     };
     for (const char* name : refused) {
         const char* why = nullptr;

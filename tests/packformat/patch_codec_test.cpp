@@ -108,7 +108,8 @@ TEST(PatchCodec, RefusesDamagedFiles) {
     };
     std::vector<Case> cases;
     for (size_t cut = 0; cut < good.size(); cut += 3) {
-        cases.push_back({"cut at " + std::to_string(cut), std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(cut))});
+        cases.push_back({"cut at " + std::to_string(cut),
+                         std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(cut))});
     }
     auto extra = good;
     extra.push_back(1);

@@ -42,16 +42,15 @@ TEST_P(Normalise, Rule) { EXPECT_EQ(normalised(GetParam().input), GetParam().exp
 INSTANTIATE_TEST_SUITE_P(
     Cases, Normalise,
     ::testing::Values(NormaliseCase{"data/list.txt", "DATA\\LIST.TXT"},
-                      NormaliseCase{" data\\list.txt ", "DATA\\LIST.TXT"},
-                      NormaliseCase{"  a b  ", "A B"},
-                      NormaliseCase{"\ta\t", "\tA\t"},              // only spaces are trimmed
-                      NormaliseCase{"a//b", "A\\\\B"},              // slashes never merge
-                      NormaliseCase{"a\\\\b", "A\\B"},              // two backslashes give one
-                      NormaliseCase{"a\\\\\\b", "A\\\\B"},          // three give two
-                      NormaliseCase{"a\\\\\\\\b", "A\\\\B"},        // four give two
+                      NormaliseCase{" data\\list.txt ", "DATA\\LIST.TXT"}, NormaliseCase{"  a b  ", "A B"},
+                      NormaliseCase{"\ta\t", "\tA\t"},        // only spaces are trimmed
+                      NormaliseCase{"a//b", "A\\\\B"},        // slashes never merge
+                      NormaliseCase{"a\\\\b", "A\\B"},        // two backslashes give one
+                      NormaliseCase{"a\\\\\\b", "A\\\\B"},    // three give two
+                      NormaliseCase{"a\\\\\\\\b", "A\\\\B"},  // four give two
                       NormaliseCase{"a\\/b", "A\\\\B"}, NormaliseCase{"a/\\b", "A\\\\B"},
                       NormaliseCase{"./x/../C:\\y\\", ".\\X\\..\\C:\\Y\\"},  // nothing else changes
-                      NormaliseCase{"\xE9t\xE9", "\xE9T\xE9"},      // only a-z are upper-cased
+                      NormaliseCase{"\xE9t\xE9", "\xE9T\xE9"},               // only a-z are upper-cased
                       NormaliseCase{"", ""}, NormaliseCase{"    ", ""}));
 
 TEST(PathKey, KnownValuesAndEquivalentPaths) {

@@ -74,7 +74,8 @@ protected:
 
 TEST_F(OutOfMemory, ApplyingAPatchFailsCleanlyAtEveryAllocation) {
     // Pack 0 is nearly full: the patch also creates a pack.
-    const std::vector<FixturePack> start = {{"GAME0.VFS", {{1, "one"}, {2, contentOf(500, 2)}}, MaxPackFileSize - 3000}};
+    const std::vector<FixturePack> start = {
+        {"GAME0.VFS", {{1, "one"}, {2, contentOf(500, 2)}}, MaxPackFileSize - 3000}};
     std::vector<std::pair<uint32_t, std::string>> files = {{1, contentOf(2500, 1)}};
     for (uint32_t k = 10; k < 40; ++k) files.push_back({k, contentOf(200 + k, k)});
     const PatchContent patch = packedPatch(11, files);

@@ -49,8 +49,8 @@ TEST_F(BoundedMemory, RecordsLargerThanTheCopyBufferArriveWhole) {
     // Lengths around the buffer's size and the mask's period: 65,536 * k + m masks m bytes (at most
     // 128), so every case has a masked start and a plain rest that spans several pieces.
     const size_t chunk = PatchCopyChunk;
-    const std::vector<size_t> lengths = {0, 1, 127, 65536 + 300, chunk - 1, chunk, chunk + 1, 2 * chunk + 65536 + 77,
-                                         5 * chunk + 129};
+    const std::vector<size_t> lengths = {
+        0, 1, 127, 65536 + 300, chunk - 1, chunk, chunk + 1, 2 * chunk + 65536 + 77, 5 * chunk + 129};
     struct Kind {
         uint8_t kind;
         const char* what;

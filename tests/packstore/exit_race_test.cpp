@@ -81,7 +81,8 @@ TEST(ExitDuringPatch, OrderlyExitAtAnyMomentOfTheApplication) {
     for (int round = 0; round < rounds; ++round) {
         // Even rounds: any moment of the run; odd rounds: a point inside the application.
         const bool atRecord = round % 2 == 1;
-        const long when = atRecord ? static_cast<long>(rng() % 100) : static_cast<long>(rng() % static_cast<unsigned>(span + 1));
+        const long when =
+            atRecord ? static_cast<long>(rng() % 100) : static_cast<long>(rng() % static_cast<unsigned>(span + 1));
         SCOPED_TRACE("round " + std::to_string(round) + ", exit " + (atRecord ? "at " : "after ") +
                      std::to_string(when) + (atRecord ? " %" : " us"));
         Result r = runExitRace(folder, {atRecord ? "run-at" : "run", folder, std::to_string(when)});

@@ -60,14 +60,15 @@ std::vector<Scenario> scenarios() {
     }
     for (const auto& f : model.files) {
         EntryLocation at;
-        if (!packIndex.keys.first(f.first, &at)) return ::testing::AssertionFailure() << "key " << f.first << " missing";
+        if (!packIndex.keys.first(f.first, &at))
+            return ::testing::AssertionFailure() << "key " << f.first << " missing";
         PackFile& pack = *packIndex.packs[at.pack].file;
         const PackEntry& e = pack.table[at.slot];
         std::string bytes(e.length, '\0');
         size_t got = 0;
-        if (e.length && (!pack.fileHandle ||
-                         !platform::defaultEnv().readAt(pack.fileHandle, e.offset, &bytes[0], e.length, &got) ||
-                         got != e.length)) {
+        if (e.length &&
+            (!pack.fileHandle || !platform::defaultEnv().readAt(pack.fileHandle, e.offset, &bytes[0], e.length, &got) ||
+             got != e.length)) {
             return ::testing::AssertionFailure() << "key " << f.first << " unreadable";
         }
         if (bytes != f.second) return ::testing::AssertionFailure() << "key " << f.first << " has wrong bytes";

@@ -119,9 +119,10 @@ TEST_F(PatchKill, StoreSurvivesSigkillAtAnyMoment) {
     std::fclose(log);
     std::remove(logPath.c_str());
 
-    std::printf("%d rounds over %ld us: %d at the old patch, %d at the new one (%d finished before the kill), "
-                "%d with a half-saved index left\n",
-                rounds, span, atOld, atNew, finished, leftovers);
+    std::printf(
+        "%d rounds over %ld us: %d at the old patch, %d at the new one (%d finished before the kill), "
+        "%d with a half-saved index left\n",
+        rounds, span, atOld, atNew, finished, leftovers);
     // Kills landed both before and after the save.
     if (rounds >= 100) {
         EXPECT_GT(atOld, 0);

@@ -89,8 +89,7 @@ TEST_F(PackIndexLoad, KeepsEveryPackAndEntryInOrder) {
     EXPECT_EQ(packIndex.packs[2].name, "sub.vfs");
     EXPECT_EQ(packIndex.packs[2].file->path, "sub.vfs");
     for (const PackSlot& slot : packIndex.packs) EXPECT_NE(slot.file->fileHandle, nullptr) << slot.name;
-    EXPECT_EQ(liveEntries(*packIndex.packs[0].file),
-              (std::vector<IndexEntry>{{7, 0, 5}, {3, 5, 5}, {9, 10, 0}}));
+    EXPECT_EQ(liveEntries(*packIndex.packs[0].file), (std::vector<IndexEntry>{{7, 0, 5}, {3, 5, 5}, {9, 10, 0}}));
     EXPECT_TRUE(liveEntries(*packIndex.packs[1].file).empty());
     EXPECT_EQ(liveEntries(*packIndex.packs[2].file), (std::vector<IndexEntry>{{11, 0, 300}, {7, 300, 8}}));
     EXPECT_EQ(packFileSize(*packIndex.packs[2].file), 308u);

@@ -30,8 +30,7 @@ packformat::StoreIndex savedIndex() {
     std::string raw = readFileBytes("data.idx");
     packformat::StoreIndex index;
     std::string why;
-    EXPECT_TRUE(packformat::decodeIndex(reinterpret_cast<const uint8_t*>(raw.data()), raw.size(), &index, &why))
-        << why;
+    EXPECT_TRUE(packformat::decodeIndex(reinterpret_cast<const uint8_t*>(raw.data()), raw.size(), &index, &why)) << why;
     return index;
 }
 
@@ -92,7 +91,8 @@ TEST_F(PackWriter, CountMaskRepeatsEvery64Packs) {
     loadPackIndex();
     ASSERT_EQ(packIndex.packs.size(), 66u);
     // Pack 0 takes every store; put one entry into packs 1, 64 and 65 directly.
-    for (size_t i : {1u, 64u, 65u}) ASSERT_TRUE(appendPackEntry(*packIndex.packs[i].file, static_cast<uint32_t>(100 + i), bytesPtr("zz"), 2));
+    for (size_t i : {1u, 64u, 65u})
+        ASSERT_TRUE(appendPackEntry(*packIndex.packs[i].file, static_cast<uint32_t>(100 + i), bytesPtr("zz"), 2));
     ASSERT_TRUE(savePackIndex());
     std::string raw = readFileBytes("data.idx");
     const auto& t = packformat::Crc16ArcTable;
@@ -148,7 +148,8 @@ TEST_F(PackWriter, ReplacingAKeyOfAFullPackMovesItToAnother) {
     writeStore(6, {{"GAME0.VFS", {{5, "old5"}, {6, "six6"}}, hole}, {"GAME1.VFS", {{9, "nine"}}}});
     loadPackIndex();
     ASSERT_TRUE(store(5, "new five"));  // pack 0 has no room left
-    EXPECT_EQ(liveEntries(*packIndex.packs[0].file), (std::vector<IndexEntry>{{6, static_cast<uint32_t>(hole + 4), 4}}));
+    EXPECT_EQ(liveEntries(*packIndex.packs[0].file),
+              (std::vector<IndexEntry>{{6, static_cast<uint32_t>(hole + 4), 4}}));
     EXPECT_EQ(liveEntries(*packIndex.packs[1].file), (std::vector<IndexEntry>{{9, 0, 4}, {5, 4, 8}}));
     ASSERT_TRUE(savePackIndex());
     EXPECT_TRUE(storeMatches({6, {{5, "new five"}, {6, "six6"}, {9, "nine"}}}));
@@ -163,8 +164,7 @@ TEST_F(PackWriter, ZeroLengthAndRepeatedKeys) {
     EXPECT_EQ(liveEntries(*packIndex.packs[0].file).back(), (IndexEntry{2, 3, 0}));
     ASSERT_TRUE(store(3, "first"));
     ASSERT_TRUE(store(3, "second"));
-    EXPECT_EQ(liveEntries(*packIndex.packs[0].file),
-              (std::vector<IndexEntry>{{1, 0, 3}, {2, 3, 0}, {3, 8, 6}}));
+    EXPECT_EQ(liveEntries(*packIndex.packs[0].file), (std::vector<IndexEntry>{{1, 0, 3}, {2, 3, 0}, {3, 8, 6}}));
     EXPECT_EQ(readFileBytes("GAME0.VFS"), "abcfirstsecond");
     EXPECT_FALSE(storePackedFile(4, nullptr, 0));
     EXPECT_FALSE(appendPackEntry(*packIndex.packs[0].file, 4, nullptr, 0));
@@ -371,8 +371,8 @@ TEST_F(PackWriter, MatchesTheModelOfTheStoreRules) {
         } else {
             size_t pack = 1 + rng() % 2;
             refAppend(pack, key, data);
-            ASSERT_TRUE(appendPackEntry(*packIndex.packs[pack].file, key, bytesPtr(data),
-                                        static_cast<uint32_t>(data.size())))
+            ASSERT_TRUE(
+                appendPackEntry(*packIndex.packs[pack].file, key, bytesPtr(data), static_cast<uint32_t>(data.size())))
                 << op;
         }
     }

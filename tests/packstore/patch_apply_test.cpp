@@ -32,7 +32,6 @@ protected:
     std::vector<FixturePack> start_;
 };
 
-
 }  // namespace
 
 TEST_F(PatchApply, EveryKind) {
@@ -119,9 +118,9 @@ TEST_F(PatchApply, ProgressPercentages) {
         const char* text;
         uint32_t bar;
     } cases[] = {
-        {1, 3, "Extraindo arquivos 33%", 33}, {2, 3, "Extraindo arquivos 67%", 66},
-        {1, 1, "Extraindo arquivos 100%", 100}, {1, 7, "Extraindo arquivos 14%", 14},
-        {6, 7, "Extraindo arquivos 86%", 85}, {1, 65535, "Extraindo arquivos 0%", 0},
+        {1, 3, "Extraindo arquivos 33%", 33},          {2, 3, "Extraindo arquivos 67%", 66},
+        {1, 1, "Extraindo arquivos 100%", 100},        {1, 7, "Extraindo arquivos 14%", 14},
+        {6, 7, "Extraindo arquivos 86%", 85},          {1, 65535, "Extraindo arquivos 0%", 0},
         {65534, 65535, "Extraindo arquivos 100%", 99},
     };
     for (const Case& c : cases) {
@@ -233,7 +232,8 @@ TEST_F(PatchApply, NamesOutsideTheGameFolderFailBeforeAnyRecord) {
 
 TEST_F(PatchApply, FailedSaveRestoresTheSavedStore) {
     // Pack 0 is full, so the patch creates GAME2.VFS; the save then fails.
-    writeStore(10, {{"GAME0.VFS", {{1, "one"}}, MaxPackFileSize - 3}, {"GAME1.VFS", {{2, "two"}}, MaxPackFileSize - 3}});
+    writeStore(10,
+               {{"GAME0.VFS", {{1, "one"}}, MaxPackFileSize - 3}, {"GAME1.VFS", {{2, "two"}}, MaxPackFileSize - 3}});
     loadPackIndex();
     const std::string indexBefore = readFileBytes("data.idx");
     PatchContent patch = packedPatch(11, {{1, "uno"}, {7, "siete"}});

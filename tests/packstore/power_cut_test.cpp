@@ -28,7 +28,6 @@ struct PowerCutScenario {
     PatchContent patch;
 };
 
-
 std::vector<PowerCutScenario> powerCutScenarios() {
     const std::vector<FixturePack> packs = {{"GAME0.VFS", {{1, "one"}, {2, contentOf(3000, 2)}}},
                                             {"GAME1.VFS", {{3, "three"}}, MaxPackFileSize - 5000}};
@@ -39,10 +38,11 @@ std::vector<PowerCutScenario> powerCutScenarios() {
     out.push_back({"loose files written: a replaced one, new ones in new folders, an empty one",
                    packs,
                    {{"readme.txt", "the old readme"}},
-                   namedPatch(11, PatchKindWrite, {{"readme.txt", contentOf(70000, 1)},
-                                               {"client.dll", contentOf(5000, 2)},
-                                               {"sub/deeper/new.cfg", "setting=1"},
-                                               {"empty.txt", ""}})});
+                   namedPatch(11, PatchKindWrite,
+                              {{"readme.txt", contentOf(70000, 1)},
+                               {"client.dll", contentOf(5000, 2)},
+                               {"sub/deeper/new.cfg", "setting=1"},
+                               {"empty.txt", ""}})});
     out.push_back({"loose files deleted",
                    packs,
                    {{"old1.txt", "old one"}, {"sub/old2.txt", "old two"}, {"kept.txt", "kept"}},

@@ -8,7 +8,9 @@
 
 class StoreEnvScope {
 public:
-    explicit StoreEnvScope(platform::Env& env) : previous_(packstore::packIndex.env) { packstore::packIndex.env = &env; }
+    explicit StoreEnvScope(platform::Env& env) : previous_(packstore::packIndex.env) {
+        packstore::packIndex.env = &env;
+    }
     ~StoreEnvScope() { packstore::packIndex.env = previous_; }
     StoreEnvScope(const StoreEnvScope&) = delete;
     StoreEnvScope& operator=(const StoreEnvScope&) = delete;

@@ -46,8 +46,8 @@ void writeStore(int32_t version, const std::vector<FixturePack>& packs) {
         ip.name = p.name;
         std::string body;
         for (const auto& f : p.files) {
-            ip.entries.push_back({f.first, static_cast<uint32_t>(p.hole + body.size()),
-                                  static_cast<uint32_t>(f.second.size())});
+            ip.entries.push_back(
+                {f.first, static_cast<uint32_t>(p.hole + body.size()), static_cast<uint32_t>(f.second.size())});
             body += f.second;
         }
         ip.entryCount = static_cast<int32_t>(ip.entries.size());

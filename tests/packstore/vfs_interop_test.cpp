@@ -25,7 +25,8 @@ uint32_t keyOf(const std::string& path) {
 
 TEST_F(WrittenStoreInVfs, EveryFileReadsBack) {
     // An old store with pack 0 nearly full, so the patches spread over three packs.
-    writeStore(10, {{"GAME0.VFS", {{keyOf("data/old.txt"), "old text"}, {keyOf("data/keep.bin"), contentOf(900, 9)}},
+    writeStore(10, {{"GAME0.VFS",
+                     {{keyOf("data/old.txt"), "old text"}, {keyOf("data/keep.bin"), contentOf(900, 9)}},
                      MaxPackFileSize - 5000}});
     loadPackIndex();
     ASSERT_TRUE(indexLoaded);
@@ -35,7 +36,8 @@ TEST_F(WrittenStoreInVfs, EveryFileReadsBack) {
         std::vector<std::pair<uint32_t, std::string>> files;
         for (int i = 0; i < 40; ++i) {
             std::string path = "data/p" + std::to_string(patchNo) + "/file" + std::to_string(i) + ".bin";
-            std::string bytes = contentOf(static_cast<size_t>(i * 211 % 3000 + 1), patchNo * 100u + static_cast<uint32_t>(i));
+            std::string bytes =
+                contentOf(static_cast<size_t>(i * 211 % 3000 + 1), patchNo * 100u + static_cast<uint32_t>(i));
             files.push_back({keyOf(path), bytes});
             expected.push_back({path, bytes});
         }

@@ -39,7 +39,8 @@ TEST_F(EnvFailure, EachFailedCallSaysWhatTheSystemSaid) {
     } cases[] = {
         {"open a missing file", [](EnvFailure& t) { return !t.env_.openReadOnly(t.path("none.bin").c_str()); },
          "open: No such file or directory (errno 2)", "CreateFileA: "},
-        {"a second writer", [](EnvFailure& t) {
+        {"a second writer",
+         [](EnvFailure& t) {
              platform::File* first = t.env_.openReadWrite(t.path("full.bin").c_str());
              platform::File* second = t.env_.openReadWrite(t.path("full.bin").c_str());
              t.env_.closeFile(second);
@@ -54,7 +55,8 @@ TEST_F(EnvFailure, EachFailedCallSaysWhatTheSystemSaid) {
         {"replace from a missing file",
          [](EnvFailure& t) { return !t.env_.replaceFile(t.path("none.bin").c_str(), t.path("full.bin").c_str()); },
          "rename: No such file or directory (errno 2)", "MoveFileExA: "},
-        {"map a file of zero bytes", [](EnvFailure& t) {
+        {"map a file of zero bytes",
+         [](EnvFailure& t) {
              platform::File* f = t.env_.openReadOnly(t.path("empty.bin").c_str());
              platform::Mapping* m = f ? t.env_.mapReadOnly(f) : nullptr;
              t.env_.closeMapping(m);
@@ -164,8 +166,8 @@ const KindCall KindCalls[] = {
 };
 
 TEST(FaultEnvKinds, FailExactlyTheCallsOfTheKindsAsked) {
-    const unsigned kinds[] = {FaultEnv::Open, FaultEnv::Read, FaultEnv::Write, FaultEnv::Flush, FaultEnv::Map,
-                              FaultEnv::Namespace};
+    const unsigned kinds[] = {FaultEnv::Open,  FaultEnv::Read, FaultEnv::Write,
+                              FaultEnv::Flush, FaultEnv::Map,  FaultEnv::Namespace};
     for (unsigned kind : kinds) {
         for (FaultEnv::Persistence how : {FaultEnv::Once, FaultEnv::Persistent}) {
             for (const KindCall& c : KindCalls) {

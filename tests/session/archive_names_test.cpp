@@ -20,12 +20,12 @@ TEST(ArchiveNames, KindsAndDestinations) {
         {"ext\\client.dll", 0, EntryKind::LooseFile, "client.dll"},
         {"ext/sub/a.txt", 0, EntryKind::LooseFile, "sub/a.txt"},
         {"ext\\sub\\a.txt", 0, EntryKind::LooseFile, "sub/a.txt"},
-        {"EXT\\b.txt", 0, EntryKind::Payload, ""},  // the test is case-sensitive
-        {"data\\context.bin", 0, EntryKind::Refused, ""},  // "\context.bin": absolute
-        {"mytext.txt", 0, EntryKind::LooseFile, "xt.txt"},   // any "ext" loses four characters
+        {"EXT\\b.txt", 0, EntryKind::Payload, ""},          // the test is case-sensitive
+        {"data\\context.bin", 0, EntryKind::Refused, ""},   // "\context.bin": absolute
+        {"mytext.txt", 0, EntryKind::LooseFile, "xt.txt"},  // any "ext" loses four characters
         {"ext/a..b/fine.txt", 0, EntryKind::LooseFile, "a..b/fine.txt"},
-        {"text\\b.txt", 0, EntryKind::Refused, ""},     // "\b.txt": absolute
-        {"next/x.txt", 0, EntryKind::Refused, ""},      // "/x.txt": absolute
+        {"text\\b.txt", 0, EntryKind::Refused, ""},        // "\b.txt": absolute
+        {"next/x.txt", 0, EntryKind::Refused, ""},         // "/x.txt": absolute
         {"ext\\\\srv\\share", 0, EntryKind::Refused, ""},  // UNC
         {"ext\\C:\\x.txt", 0, EntryKind::Refused, ""},
         {"ext/c:x.txt", 0, EntryKind::Refused, ""},

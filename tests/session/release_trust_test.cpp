@@ -23,7 +23,8 @@ bool loadKey(uint8_t key[ReleaseKeySize], const std::string& file = "release.pub
     const std::string text = readFileBytes(fixture(file));
     const std::string prefix = "talvora-release-key p256 ";
     if (text.compare(0, prefix.size(), prefix) != 0 || text.size() < prefix.size() + 128) return false;
-    for (size_t i = 0; i < ReleaseKeySize; ++i) key[i] = static_cast<uint8_t>(std::stoul(text.substr(prefix.size() + 2 * i, 2), nullptr, 16));
+    for (size_t i = 0; i < ReleaseKeySize; ++i)
+        key[i] = static_cast<uint8_t>(std::stoul(text.substr(prefix.size() + 2 * i, 2), nullptr, 16));
     return true;
 }
 
@@ -85,7 +86,8 @@ TEST_F(ReleaseTrust, WhileMovingToANewKeyEitherKeyVerifies) {
     EXPECT_FALSE(acceptReleaseManifest(platform::defaultEnv(), fixture("good.sig").c_str(), serial.c_str(), keys, Now));
     keys.count = 2;
     EXPECT_TRUE(acceptReleaseManifest(platform::defaultEnv(), fixture("good.sig").c_str(), serial.c_str(), keys, Now));
-    EXPECT_TRUE(acceptReleaseManifest(platform::defaultEnv(), fixture("other-key.sig").c_str(), serial.c_str(), keys, Now));
+    EXPECT_TRUE(
+        acceptReleaseManifest(platform::defaultEnv(), fixture("other-key.sig").c_str(), serial.c_str(), keys, Now));
     EXPECT_EQ(trustedManifest()->serial, 7u);
 }
 
@@ -96,19 +98,20 @@ TEST_F(ReleaseTrust, ForgedExpiredAndBrokenManifestsAreRefused) {
     } cases[] = {
         {"signed with another key", fixture("other-key.sig")},
         {"expired", fixture("expired.sig")},
-        {"a higher patch number written in", variant("good.sig", [](std::string s) {
-             return s.replace(s.find("patch 11"), 8, "patch 12");
-         })},
-        {"a digest changed", variant("good.sig", [](std::string s) {
-             const size_t at = s.find("file 11.rar") + 20;
-             s[at] = s[at] == '0' ? '1' : '0';
-             return s;
-         })},
-        {"the signature changed", variant("good.sig", [](std::string s) {
-             const size_t at = s.size() - 2;
-             s[at] = s[at] == '0' ? '1' : '0';
-             return s;
-         })},
+        {"a higher patch number written in",
+         variant("good.sig", [](std::string s) { return s.replace(s.find("patch 11"), 8, "patch 12"); })},
+        {"a digest changed", variant("good.sig",
+                                     [](std::string s) {
+                                         const size_t at = s.find("file 11.rar") + 20;
+                                         s[at] = s[at] == '0' ? '1' : '0';
+                                         return s;
+                                     })},
+        {"the signature changed", variant("good.sig",
+                                          [](std::string s) {
+                                              const size_t at = s.size() - 2;
+                                              s[at] = s[at] == '0' ? '1' : '0';
+                                              return s;
+                                          })},
         {"cut short", variant("good.sig", [](std::string s) { return s.substr(0, s.size() / 2); })},
         {"an error page", variant("good.sig", [](std::string) { return std::string("<html>404</html>\n"); })},
         {"missing", dir.file("absent.sig")},

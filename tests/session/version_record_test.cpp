@@ -37,11 +37,11 @@ TEST(VersionRecord, Decisions) {
         bool updateLauncher, refreshClient;
         uint16_t next;
     } cases[] = {
-        {12, 4, 9, 3, 5, 10, true, false, 0},       // a newer launcher takes precedence over all
-        {12, 4, 6, 4, 5, 10, false, true, 11},      // newer client, then patches
+        {12, 4, 9, 3, 5, 10, true, false, 0},   // a newer launcher takes precedence over all
+        {12, 4, 6, 4, 5, 10, false, true, 11},  // newer client, then patches
         {15, 4, 5, 4, 5, 12, false, false, 13},
-        {12, 4, 5, 4, 5, 12, false, false, 0},      // up to date
-        {10, 1, 1, 4, 5, 12, false, false, 0},      // no downgrades
+        {12, 4, 5, 4, 5, 12, false, false, 0},                     // up to date
+        {10, 1, 1, 4, 5, 12, false, false, 0},                     // no downgrades
         {12, 0x80000000u, 5, 0x7FFFFFFFu, 5, 12, true, false, 0},  // unsigned comparison
         {12, 4, 5, 0x80000000u, 5, 11, false, false, 12},
     };

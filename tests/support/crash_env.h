@@ -175,7 +175,7 @@ private:
     int crashAt_ = 0;
     int operations_ = 0;
     bool crashed_ = false;
-    std::map<std::string, FileState> files_;              // files whose bytes or entry may be lost
+    std::map<std::string, FileState> files_;               // files whose bytes or entry may be lost
     std::map<std::string, std::vector<uint8_t>> deleted_;  // deleted files, as they were
     std::map<platform::File*, std::string> open_;
 };

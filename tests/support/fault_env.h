@@ -54,8 +54,12 @@ public:
     bool injected() const { return injections_ > 0; }
     int injections() const { return injections_; }
 
-    platform::File* openReadWrite(const char* p) override { return pass(Open, "open") ? target_.openReadWrite(p) : nullptr; }
-    platform::File* openReadOnly(const char* p) override { return pass(Open, "open") ? target_.openReadOnly(p) : nullptr; }
+    platform::File* openReadWrite(const char* p) override {
+        return pass(Open, "open") ? target_.openReadWrite(p) : nullptr;
+    }
+    platform::File* openReadOnly(const char* p) override {
+        return pass(Open, "open") ? target_.openReadOnly(p) : nullptr;
+    }
     platform::File* createReadWrite(const char* p) override {
         return pass(Open | Namespace, "create") ? target_.createReadWrite(p) : nullptr;
     }
@@ -95,7 +99,9 @@ public:
     bool createFolder(const char* p) override { return pass(Namespace, "create a folder") && target_.createFolder(p); }
     bool deleteFile(const char* p) override { return pass(Namespace, "delete") && target_.deleteFile(p); }
     bool flushFolder(const char* p) override { return pass(Flush, "flush a folder") && target_.flushFolder(p); }
-    bool replaceFile(const char* a, const char* b) override { return pass(Namespace, "replace") && target_.replaceFile(a, b); }
+    bool replaceFile(const char* a, const char* b) override {
+        return pass(Namespace, "replace") && target_.replaceFile(a, b);
+    }
     bool copyFile(const char* a, const char* b) override { return pass(Namespace, "copy") && target_.copyFile(a, b); }
 
 private:

@@ -12,8 +12,8 @@ namespace fs = std::filesystem;
 TempDir::TempDir() {
     static std::atomic<int> counter{0};
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    fs::path p = fs::temp_directory_path() /
-                 ("talvora-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+    fs::path p =
+        fs::temp_directory_path() / ("talvora-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
     fs::create_directories(p);
     path_ = p.string();
 }

@@ -71,7 +71,8 @@ protected:
         std::string idx = readFileBytes(storeFolder + "/data.idx");
         if (idx.size() < 4) return -1;
         return static_cast<int32_t>(static_cast<uint8_t>(idx[0]) | static_cast<uint8_t>(idx[1]) << 8 |
-                                    static_cast<uint8_t>(idx[2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(idx[3])) << 24);
+                                    static_cast<uint8_t>(idx[2]) << 16 |
+                                    static_cast<uint32_t>(static_cast<uint8_t>(idx[3])) << 24);
     }
     // A game installation at patch 10: a store and one loose file.
     void makeBase() {
@@ -176,10 +177,18 @@ TEST_F(ToolsTest, NamesWithoutAFormInTheCodePageAreRefused) {
         int code;
         const char* key;  // the stored name when accepted
     } cases[] = {
-        {"\xC4\x89" "apelo.txt", "", 1, nullptr},                   // c-circumflex: not in Windows-1252
-        {"\xC5\x81\xC3\xB3" "d\xC5\xBA.txt", "", 1, nullptr},         // Polish: not in Windows-1252 ...
-        {"\xC5\x81\xC3\xB3" "d\xC5\xBA.txt", "--codepage 1250", 0, "\xA3\xF3" "d\x9F.txt"},  // ... but in 1250
-        {"bad\xFF.txt", "", 1, nullptr},                            // not even UTF-8
+        {"\xC4\x89"
+         "apelo.txt",
+         "", 1, nullptr},  // c-circumflex: not in Windows-1252
+        {"\xC5\x81\xC3\xB3"
+         "d\xC5\xBA.txt",
+         "", 1, nullptr},  // Polish: not in Windows-1252 ...
+        {"\xC5\x81\xC3\xB3"
+         "d\xC5\xBA.txt",
+         "--codepage 1250", 0,
+         "\xA3\xF3"
+         "d\x9F.txt"},                    // ... but in 1250
+        {"bad\xFF.txt", "", 1, nullptr},  // not even UTF-8
         {"plain.txt", "--codepage windows-1252", 0, "plain.txt"},
         {"plain.txt", "--codepage klingon", 2, nullptr},
     };
@@ -242,7 +251,8 @@ TEST_F(ToolsTest, VerifyFindsWhatTheGameWouldMisread) {
     b.write();
     ToolRun r = pack("verify data.idx");
     EXPECT_EQ(r.code, 1);
-    for (const char* what : {"past the pack", "repeats the key", "GAME1.VFS is missing", "GAME2.VFS is empty", "overlap"}) {
+    for (const char* what :
+         {"past the pack", "repeats the key", "GAME1.VFS is missing", "GAME2.VFS is empty", "overlap"}) {
         EXPECT_NE(r.out.find(what), std::string::npos) << what << " in:\n" << r.out;
     }
     ASSERT_TRUE(writeFileBytes("bad.idx", "\x01\x00"));
@@ -281,7 +291,9 @@ TEST_F(ToolsTest, PatchRoundTrip) {
     put("change13/loose/notes.txt", "notes");
     ASSERT_EQ(mkpatch("build 13 change13 out").code, 0);
     ASSERT_EQ(mkpatch("publish server out/13.rar --launcher " + dir.file("change13/loose/notes.txt") +
-                      " --launcher-version 4").code, 0);
+                      " --launcher-version 4")
+                  .code,
+              0);
     EXPECT_EQ(readFileBytes("server/patch/patch.hpl"), std::string("\x0D\0\0\0\x04\0\0\0\0\0\0\0", 12));
     EXPECT_EQ(readFileBytes("server/patch/launcher.exe"), "notes");
     ASSERT_EQ(mkpatch("check result server --out result13").code, 0);
@@ -394,7 +406,7 @@ TEST_F(ToolsTest, PublishRefusals) {
     fs::create_directories("other");
     fs::copy_file("out2/2.rar", "other/1.rar");
     EXPECT_EQ(mkpatch("publish server other/1.rar").code, 1);
-    EXPECT_EQ(mkpatch("publish server out1/1.rar").code, 0);  // the same bytes again are fine
+    EXPECT_EQ(mkpatch("publish server out1/1.rar").code, 0);            // the same bytes again are fine
     EXPECT_EQ(mkpatch("publish server --launcher-version 3").code, 1);  // no launcher.exe to fetch
     ASSERT_TRUE(writeFileBytes("L.exe", "launcher"));
     EXPECT_EQ(mkpatch("publish server --launcher L.exe").code, 1);  // needs its version
@@ -483,8 +495,7 @@ TEST_F(ToolsTest, ReleaseKeyAndSignedPublications) {
     EXPECT_FALSE(fs::exists("server/patch/2.rar"));
     EXPECT_EQ(readFileBytes("server/patch/patch.hpl"), list);
 
-    ToolRun second =
-        mkpatch("publish server out2/2.rar --launcher L.exe --launcher-version 3 --sign keys/release.key");
+    ToolRun second = mkpatch("publish server out2/2.rar --launcher L.exe --launcher-version 3 --sign keys/release.key");
     ASSERT_EQ(second.code, 0) << second.err;
     session::ParsedManifest two;
     ASSERT_TRUE(readManifest(key, &two));
@@ -513,7 +524,8 @@ TEST_F(ToolsTest, CheckStopsAtTheFirstBrokenPatch) {
     } cases[] = {
         {"missing", [] { fs::remove("server/patch/12.rar"); }, "not published"},
         {"damaged", [] { writeFileBytes("server/patch/12.rar", "not an archive"); }, "cannot be opened"},
-        {"wrong number", [] { fs::copy_file("out/11.rar", "server/patch/12.rar", fs::copy_options::overwrite_existing); },
+        {"wrong number",
+         [] { fs::copy_file("out/11.rar", "server/patch/12.rar", fs::copy_options::overwrite_existing); },
          "carries the patch file of patch 11"},
         {"no payload",
          [] {

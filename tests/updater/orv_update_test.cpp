@@ -76,7 +76,8 @@ TEST_F(UpdaterTest, LauncherStillInUseForAFewSecondsIsReplacedOnceFree) {
     ASSERT_TRUE(writeFileBytes(at("launcher.bin"), newLauncher));
     // The old launcher holds its file for 4 seconds after starting the updater, longer than the
     // updater's first wait.
-    HANDLE held = CreateFileA(at("Talvora.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE held =
+        CreateFileA(at("Talvora.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     HANDLE releaser = CreateThread(
         nullptr, 0,
@@ -101,7 +102,8 @@ TEST_F(UpdaterTest, LockedLauncherIsStartedAsItIs) {
     ASSERT_TRUE(writeFileBytes(at("launcher.bin"), replacement));
     // Held open for reading without sharing writes for the whole run: the copy over it fails for 30
     // seconds, then the updater goes on; starting the launcher works.
-    HANDLE held = CreateFileA(at("Talvora.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE held =
+        CreateFileA(at("Talvora.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     DWORD start = GetTickCount();
     EXPECT_EQ(runUpdater(install, elsewhere), 0);

@@ -73,7 +73,7 @@ TEST_P(StreamTest, SeekClampsIntoTheFile) {
         int32_t offset, origin, position;
     } cases[] = {
         {100, 0, 50}, {-5, 2, 45}, {3, 9, 45},  // an unknown origin leaves the position alone
-        {-80, 1, 0},  {10, 0, 10}, {5, 1, 15},  {-100, 0, 0}, {7, 2, 50}, {-50, 2, 0},
+        {-80, 1, 0},  {10, 0, 10}, {5, 1, 15}, {-100, 0, 0}, {7, 2, 50}, {-50, 2, 0},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(vfseek(file, c.offset, c.origin), 0) << c.offset << "," << c.origin;

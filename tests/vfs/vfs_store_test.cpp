@@ -223,7 +223,7 @@ TEST_F(StoreTest, EntriesOutsideTheirPackAreListedButNeverServed) {
     size_t p0 = b.addPack("GAME0.VFS");
     size_t p1 = b.addPack("GAME1.VFS");
     b.addFile(p0, "good.txt", "good bytes");
-    b.addEntry(p0, keyOf("past-end.txt"), 5, 6);           // ends one byte past the pack
+    b.addEntry(p0, keyOf("past-end.txt"), 5, 6);            // ends one byte past the pack
     b.addEntry(p0, keyOf("wraps.txt"), 0xFFFFFFF0u, 0x20);  // end wraps around 32 bits
     b.addEntry(p0, keyOf("at-end.txt"), 10, 0);             // empty, exactly at the end: fine
     b.addFile(p1, "past-end.txt", "a copy in a later pack");

@@ -30,7 +30,8 @@ public:
         if (!platform::EnvWrapper::mapView(m, o, l, v)) return false;
         uint64_t now = live_.fetch_add(v->baseLength) + v->baseLength;
         uint64_t peak = peak_.load();
-        while (now > peak && !peak_.compare_exchange_weak(peak, now)) {}
+        while (now > peak && !peak_.compare_exchange_weak(peak, now)) {
+        }
         return true;
     }
     void unmapView(platform::View* v) override {
@@ -74,7 +75,7 @@ protected:
         size_t packs[2] = {builder.addPack("GAME0.VFS"), builder.addPack("GAME1.VFS")};
         for (int i = 0; i < Files; ++i) {
             size_t pack = static_cast<size_t>(i % 2);
-            uint64_t slot = static_cast<uint64_t>(i / 2);  // 128 files per pack
+            uint64_t slot = static_cast<uint64_t>(i / 2);                 // 128 files per pack
             uint64_t slotStart = slot * (packSizes[pack] / (Files / 2));  // 12 MiB or 8 MiB apart
             uint64_t at = slotStart + (static_cast<uint64_t>(i) * 4099u) % 65536u;
             // A few across a window boundary: the start of their slot, a window boundary in both packs.
@@ -130,8 +131,7 @@ TEST_P(ViewBudgetTest, ManyOpenFilesStayWithinTheBudgetAndReadTheirBytes) {
                     uint32_t data = 0;
                     if (vfs::readItems(&got[0], 1, static_cast<uint32_t>(got.size()), f) != want.size() ||
                         got.compare(0, want.size(), want) != 0 ||
-                        std::memcmp(vfs::dataOf(&data, f), want.data(), want.size()) != 0 ||
-                        data != want.size()) {
+                        std::memcmp(vfs::dataOf(&data, f), want.data(), want.size()) != 0 || data != want.size()) {
                         ++wrong;
                     }
                     vfs::closeFile(f);
@@ -200,11 +200,8 @@ TEST_P(ViewBudgetTest, ThreadsOpeningAndClosingAtOnceKeepTheBudget) {
 // the smaller pack only.
 INSTANTIATE_TEST_SUITE_P(Policies, ViewBudgetTest,
                          ::testing::Values(Policy{"Windows256MiB", true, vfs::ViewCache::WindowBudget},
-                                           Policy{"ThreeWindows", true, 3 * W},
-                                           Policy{"NoSharedWindows", true, 0},
+                                           Policy{"ThreeWindows", true, 3 * W}, Policy{"NoSharedWindows", true, 0},
                                            Policy{"WholePacks1GiB", false, 1024 * MiB}),
-                         [](const ::testing::TestParamInfo<Policy>& info) {
-                             return std::string(info.param.name);
-                         });
+                         [](const ::testing::TestParamInfo<Policy>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -75,7 +75,7 @@ TEST_F(ViewCacheTest, WindowsAreSharedCutAtThePackEndAndKeptAliveByTheirUsers) {
         ASSERT_TRUE(holds(a, 0, 100, 4096));
         EXPECT_EQ(a, b);  // same window
         EXPECT_EQ(a->start, 0u);
-        EXPECT_EQ(cache.acquire(0, W - 10, 11), nullptr);  // crosses into the next window
+        EXPECT_EQ(cache.acquire(0, W - 10, 11), nullptr);     // crosses into the next window
         EXPECT_EQ(cache.acquire(1, 2 * W - 5, 10), nullptr);  // past the end of the pack
         EXPECT_EQ(cache.acquire(2, 0, 1), nullptr);           // no such pack
         // The last window is cut at the end of the file.

@@ -31,7 +31,7 @@ const PixelCase PixelCases[] = {
     {{0, 236, 233, 216}, {255, 236, 233, 216}},
     {{255, 0, 0, 0}, {255, 0, 0, 0}},
     {{255, 12, 200, 77}, {255, 12, 200, 77}},
-    {{1, 0, 0, 0}, {255, 235, 232, 215}},       // floor(236 * 254 / 255) = 235.07...
+    {{1, 0, 0, 0}, {255, 235, 232, 215}},          // floor(236 * 254 / 255) = 235.07...
     {{254, 255, 255, 255}, {255, 254, 254, 254}},  // floor((255 * 254 + 236) / 255) = 254.9...
     {{254, 0, 0, 0}, {255, 0, 0, 0}},
     {{64, 100, 150, 200}, {255, 201, 212, 211}},
@@ -68,10 +68,20 @@ struct BarCase {
 };
 
 const BarCase BarCases[] = {
-    {37, 100, 126}, {100, 100, 342}, {1, 1, 342}, {1, 3, 114}, {2, 3, 228}, {0, 100, 0}, {0, 1, 0},
-    {50, 100, 171}, {99, 100, 338}, {5, 0, 0},
+    {37, 100, 126},
+    {100, 100, 342},
+    {1, 1, 342},
+    {1, 3, 114},
+    {2, 3, 228},
+    {0, 100, 0},
+    {0, 1, 0},
+    {50, 100, 171},
+    {99, 100, 338},
+    {5, 0, 0},
     // The product does not overflow 32 bits.
-    {0xFFFFFFFFu, 0xFFFFFFFFu, 342}, {0x80000000u, 0xFFFFFFFFu, 171}, {4000000000u, 4000000001u, 341},
+    {0xFFFFFFFFu, 0xFFFFFFFFu, 342},
+    {0x80000000u, 0xFFFFFFFFu, 171},
+    {4000000000u, 4000000001u, 341},
 };
 
 TEST(BarWidth, IsTheTruncatedShareOf342) {
@@ -84,10 +94,11 @@ struct RegionCase {
 };
 
 const RegionCase RegionCases[] = {
-    {364, 0, CloseButton}, {399, 14, CloseButton}, {380, 7, CloseButton}, {399, 0, CloseButton},
-    {364, 14, CloseButton}, {363, 7, Body}, {380, 15, Body}, {0, 0, Body}, {399, 299, Body}, {200, 150, Body},
-    {363, 0, Body}, {400, 7, Outside}, {0, 300, Outside}, {-1, 7, Outside}, {380, -1, Outside},
-    {-32768, -32768, Outside}, {32767, 5, Outside},
+    {364, 0, CloseButton},  {399, 14, CloseButton}, {380, 7, CloseButton}, {399, 0, CloseButton},
+    {364, 14, CloseButton}, {363, 7, Body},         {380, 15, Body},       {0, 0, Body},
+    {399, 299, Body},       {200, 150, Body},       {363, 0, Body},        {400, 7, Outside},
+    {0, 300, Outside},      {-1, 7, Outside},       {380, -1, Outside},    {-32768, -32768, Outside},
+    {32767, 5, Outside},
 };
 
 TEST(RegionAt, MapsPointsToTheCloseButtonTheBodyOrNothing) {
@@ -105,25 +116,36 @@ struct Sequence {
     const char* name;
     Event events[4];
     int count;
-    uint32_t looks[4];   // the look after each event
-    bool endsLauncher;   // whether some release ends the launcher
+    uint32_t looks[4];  // the look after each event
+    bool endsLauncher;  // whether some release ends the launcher
 };
 
 constexpr uint32_t LeftButton = 1, Shift = 4, Control = 8;
 
 const Sequence Sequences[] = {
-    {"hover then press", {{Move, 380, 7, 0}, {Press, 380, 7, LeftButton}, {Release, 380, 7, 0}}, 3,
-     {Hover, Pressed, Pressed}, true},
+    {"hover then press",
+     {{Move, 380, 7, 0}, {Press, 380, 7, LeftButton}, {Release, 380, 7, 0}},
+     3,
+     {Hover, Pressed, Pressed},
+     true},
     {"press before any move", {{Press, 380, 7, LeftButton}, {Release, 380, 7, 0}}, 2, {Normal, Normal}, true},
     {"move in with the left button down", {{Move, 370, 3, LeftButton}}, 1, {Pressed}, false},
-    {"left button and a modifier", {{Move, 370, 3, LeftButton | Shift}, {Move, 371, 3, LeftButton | Control}}, 2,
-     {Hover, Hover}, false},
+    {"left button and a modifier",
+     {{Move, 370, 3, LeftButton | Shift}, {Move, 371, 3, LeftButton | Control}},
+     2,
+     {Hover, Hover},
+     false},
     {"press, move off, release on the body",
-     {{Move, 380, 7, 0}, {Press, 380, 7, LeftButton}, {Move, 300, 100, LeftButton}, {Release, 300, 100, 0}}, 4,
-     {Hover, Pressed, Normal, Normal}, false},
+     {{Move, 380, 7, 0}, {Press, 380, 7, LeftButton}, {Move, 300, 100, LeftButton}, {Release, 300, 100, 0}},
+     4,
+     {Hover, Pressed, Normal, Normal},
+     false},
     {"hover then leave", {{Move, 399, 14, 0}, {Move, 399, 15, 0}}, 2, {Hover, Normal}, false},
     {"press on the body", {{Move, 100, 100, 0}, {Press, 100, 100, LeftButton}}, 2, {Normal, Normal}, false},
-    {"pressed then pressed again", {{Move, 380, 7, LeftButton}, {Press, 380, 7, LeftButton}}, 2, {Pressed, Pressed},
+    {"pressed then pressed again",
+     {{Move, 380, 7, LeftButton}, {Press, 380, 7, LeftButton}},
+     2,
+     {Pressed, Pressed},
      false},
     {"outside the window", {{Move, -5, 7, 0}, {Release, 500, 7, 0}}, 2, {Normal, Normal}, false},
 };

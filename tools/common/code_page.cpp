@@ -80,7 +80,8 @@ bool GameCodePage::parse(const std::string& text, GameCodePage* out, std::string
 #if defined(_WIN32)
     bool known = number > 0 && IsValidCodePage(number);
 #else
-    iconv_t cd = number > 0 ? iconv_open(("CP" + std::to_string(number)).c_str(), "UTF-8") : reinterpret_cast<iconv_t>(-1);
+    iconv_t cd =
+        number > 0 ? iconv_open(("CP" + std::to_string(number)).c_str(), "UTF-8") : reinterpret_cast<iconv_t>(-1);
     bool known = cd != reinterpret_cast<iconv_t>(-1);
     if (known) iconv_close(cd);
 #endif

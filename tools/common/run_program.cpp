@@ -23,8 +23,10 @@ std::string quoted(const std::string& a) {
             ++slashes;
             continue;
         }
-        if (c == '"') out.append(slashes * 2 + 1, '\\');
-        else out.append(slashes, '\\');
+        if (c == '"')
+            out.append(slashes * 2 + 1, '\\');
+        else
+            out.append(slashes, '\\');
         slashes = 0;
         out += c;
     }

@@ -57,8 +57,8 @@ bool loadChangeSet(const fs::path& folder, ChangeSet* out, std::string* why) {
     return true;
 }
 
-bool diffBuilds(const fs::path& oldBuild, const fs::path& newBuild, ChangeSet* out,
-                std::vector<std::string>* stranded, std::string* why) {
+bool diffBuilds(const fs::path& oldBuild, const fs::path& newBuild, ChangeSet* out, std::vector<std::string>* stranded,
+                std::string* why) {
     std::vector<CandidateName> packGone;
     if (!diffPart(oldBuild / "pack", newBuild / "pack", &out->pack, &packGone, why)) return false;
     if (!diffPart(oldBuild / "loose", newBuild / "loose", &out->loose, &out->deletions, why)) return false;

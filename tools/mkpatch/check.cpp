@@ -70,8 +70,9 @@ int checkPatches(const std::string& baseInstall, const std::string& serverFolder
             break;
         }
         if (static_cast<uint32_t>(packstore::packIndex.version) != n) {
-            result = fail(number + ".rar carries the patch file of patch " + std::to_string(packstore::packIndex.version) +
-                          ": the launcher would fetch the wrong patches next");
+            result =
+                fail(number + ".rar carries the patch file of patch " + std::to_string(packstore::packIndex.version) +
+                     ": the launcher would fetch the wrong patches next");
             break;
         }
         std::printf("patch %s applied\n", number.c_str());

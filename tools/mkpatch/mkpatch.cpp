@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
         return tools::ExitOk;
     }
     tools::Arguments args(argc, argv, 2,
-                          {"--seed", "--rar", "--launcher", "--launcher-version", "--client", "--client-version", "--out",
-                           "--codepage", "--sign", "--valid-days"},
+                          {"--seed", "--rar", "--launcher", "--launcher-version", "--client", "--client-version",
+                           "--out", "--codepage", "--sign", "--valid-days"},
                           {"--help"});
     if (!args.ok()) return usageError(args.error());
     if (args.has("--help")) {
@@ -97,8 +97,9 @@ int main(int argc, char** argv) {
         tools::ChangeSet change;
         if (!tools::loadChangeSet(p[1], &change, &why)) return tools::fail(why);
         std::vector<tools::BuiltArchive> built;
-        if (!tools::buildPatches(static_cast<uint32_t>(number), change, p[2], args.has("--seed") ? static_cast<int>(seed) : -1,
-                                 args.value("--rar", "rar"), &built, &why)) {
+        if (!tools::buildPatches(static_cast<uint32_t>(number), change, p[2],
+                                 args.has("--seed") ? static_cast<int>(seed) : -1, args.value("--rar", "rar"), &built,
+                                 &why)) {
             return tools::fail(why);
         }
         for (const tools::BuiltArchive& b : built) {
@@ -114,7 +115,8 @@ int main(int argc, char** argv) {
             return tools::fail(why);
         }
         for (const std::string& s : stranded) {
-            tools::note("pack/" + s + " is gone from the new build but stays in players' stores (a store cannot drop files)");
+            tools::note("pack/" + s +
+                        " is gone from the new build but stays in players' stores (a store cannot drop files)");
         }
         std::printf("wrote %s: %zu pack files, %zu loose files, %zu deletions\n", p[2].c_str(), change.pack.size(),
                     change.loose.size(), change.deletions.size());

@@ -9,7 +9,8 @@ namespace tools {
 std::string nginxSiteText(const fs::path& serverFolder) {
     const std::string root = serverFolder.generic_string();
     return R"(# Written by talvora-mkpatch publish; publish rewrites it, so edit a copy of your own:
-#   cp )" + root + R"(/nginx-site.conf /etc/nginx/sites-available/talvora
+#   cp )" + root +
+           R"(/nginx-site.conf /etc/nginx/sites-available/talvora
 # Replace the server name and the certificate paths. Every mirror, and a CDN's origin, serves the
 # same folder with these rules: a cache never holds an old patch list, and a published archive
 # never changes, so caches (and players' machines) may keep it for good.
@@ -19,7 +20,8 @@ server {
     ssl_certificate     /etc/ssl/patch.example.org.crt;
     ssl_certificate_key /etc/ssl/patch.example.org.key;
 
-    root ")" + root + R"(";
+    root ")" +
+           root + R"(";
     types { }
     default_type application/octet-stream;
     autoindex off;

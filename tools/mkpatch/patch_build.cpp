@@ -72,7 +72,8 @@ bool validate(uint32_t number, const ChangeSet& change, std::string* why) {
     }
     for (const CandidateName& d : change.deletions) {
         const char* refusal = "";
-        if (!packformat::isInstallationPath(patchName(d.game), &refusal) || d.game.size() > packformat::MaxPatchNameLength) {
+        if (!packformat::isInstallationPath(patchName(d.game), &refusal) ||
+            d.game.size() > packformat::MaxPatchNameLength) {
             *why = "delete.txt: " + d.host + " is not a path inside the game folder of at most 259 characters" +
                    (*refusal ? std::string(" (") + refusal + ")" : std::string());
             return false;
@@ -105,8 +106,8 @@ bool archive(uint32_t number, const fs::path& stage, bool withLoose, const fs::p
              std::string* why) {
     std::error_code ec;
     fs::remove(target, ec);  // rar would add to an existing archive
-    std::vector<std::string> args = {rar, "a", "-r", "-m3", "-idq", "-y", target.string(),
-                                     std::to_string(number) + ".dat"};
+    std::vector<std::string> args = {
+        rar, "a", "-r", "-m3", "-idq", "-y", target.string(), std::to_string(number) + ".dat"};
     if (withLoose) args.push_back("ext");
     int code = runProgram(args, stage);
     if (code != 0) {
@@ -119,8 +120,8 @@ bool archive(uint32_t number, const fs::path& stage, bool withLoose, const fs::p
 
 }  // namespace
 
-bool buildPatches(uint32_t number, const ChangeSet& change, const fs::path& outFolder, int seed,
-                  const std::string& rar, std::vector<BuiltArchive>* built, std::string* why) {
+bool buildPatches(uint32_t number, const ChangeSet& change, const fs::path& outFolder, int seed, const std::string& rar,
+                  std::vector<BuiltArchive>* built, std::string* why) {
     if (!validate(number, change, why)) return false;
     std::error_code ec;
     fs::create_directories(outFolder, ec);

@@ -120,7 +120,8 @@ int publish(const PublishRequest& q) {
         if (!fs::is_regular_file(source, ec)) return fail(a + ": no such file");
         fs::path target = patch / source.filename();
         if (fs::exists(target, ec) && !sameContent(source, target)) {
-            return fail(target.string() + " is published already with other content; players may have applied it. "
+            return fail(target.string() +
+                        " is published already with other content; players may have applied it. "
                         "Publish the change under a new number.");
         }
     }
@@ -128,7 +129,9 @@ int publish(const PublishRequest& q) {
                                const char* name, const char* option) -> std::string {
         if (!file.empty() && !hasVersion) return std::string("--") + option + "-version is needed with --" + option;
         if (!hasVersion) return "";
-        if (version < old) return std::string(option) + " version " + std::to_string(version) + " is below the published " + std::to_string(old);
+        if (version < old)
+            return std::string(option) + " version " + std::to_string(version) + " is below the published " +
+                   std::to_string(old);
         if (version > old && file.empty() && !fs::exists(patch / name, ec)) {
             return std::string("a new ") + option + " version needs its file: --" + option + " <file>";
         }
@@ -139,10 +142,11 @@ int publish(const PublishRequest& q) {
         if (!file.empty() && !fs::is_regular_file(file, ec)) return file + ": no such file";
         return "";
     };
-    std::string problem =
-        checkExecutable(q.launcherFile, q.hasLauncherVersion, q.launcherVersion, list.launcherVersion, "launcher.exe", "launcher");
+    std::string problem = checkExecutable(q.launcherFile, q.hasLauncherVersion, q.launcherVersion, list.launcherVersion,
+                                          "launcher.exe", "launcher");
     if (problem.empty()) {
-        problem = checkExecutable(q.clientFile, q.hasClientVersion, q.clientVersion, list.clientVersion, "Orvant.exe", "client");
+        problem = checkExecutable(q.clientFile, q.hasClientVersion, q.clientVersion, list.clientVersion, "Orvant.exe",
+                                  "client");
     }
     if (!problem.empty()) return fail(problem);
 
@@ -152,7 +156,8 @@ int publish(const PublishRequest& q) {
     std::string why;
     if (q.signingKey.empty()) {
         if (fs::exists(manifestPath, ec)) {
-            return fail(manifestPath.string() + " is published: sign this publication too (--sign <release.key>), or "
+            return fail(manifestPath.string() +
+                        " is published: sign this publication too (--sign <release.key>), or "
                         "launchers built with the release key refuse what changes");
         }
     } else {

@@ -79,8 +79,8 @@ bool makeReleaseKey(const fs::path& folder, std::string* why) {
     const int fd = ::open(keyFile.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     if (fd < 0) {
         EVP_PKEY_free(key);
-        *why = keyFile.string() + (errno == EEXIST ? " exists already: a release key is made once and kept"
-                                                   : ": cannot be created");
+        *why = keyFile.string() +
+               (errno == EEXIST ? " exists already: a release key is made once and kept" : ": cannot be created");
         return false;
     }
     FILE* out = fdopen(fd, "w");
@@ -125,7 +125,8 @@ bool ReleaseSigner::sign(const session::ReleaseManifest& manifest, std::string* 
     EVP_MD_CTX* context = EVP_MD_CTX_new();
     std::vector<unsigned char> der(128);
     size_t derLength = der.size();
-    bool ok = context && EVP_DigestSignInit(context, nullptr, EVP_sha256(), nullptr, static_cast<EVP_PKEY*>(key_)) == 1 &&
+    bool ok = context &&
+              EVP_DigestSignInit(context, nullptr, EVP_sha256(), nullptr, static_cast<EVP_PKEY*>(key_)) == 1 &&
               EVP_DigestSign(context, der.data(), &derLength, reinterpret_cast<const unsigned char*>(body.data()),
                              body.size()) == 1;
     EVP_MD_CTX_free(context);

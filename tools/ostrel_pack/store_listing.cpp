@@ -35,8 +35,7 @@ bool loadIndex(const std::string& indexPath, packformat::StoreIndex* index, std:
 // Pack names in data.idx are relative to the current directory, so the store is opened from the
 // folder that holds the index.
 struct OpenedStore {
-    explicit OpenedStore(const std::string& indexPath)
-        : folder(fs::absolute(indexPath).parent_path()), in(folder) {
+    explicit OpenedStore(const std::string& indexPath) : folder(fs::absolute(indexPath).parent_path()), in(folder) {
         std::string name = fs::path(indexPath).filename().string();
         if (in.ok()) store = OpenVFS(name.c_str(), 0);
         // Read from the packs only, never from loose copies beside the index.
@@ -118,7 +117,8 @@ int extractFiles(const std::string& indexPath, const std::string& outFolder, con
     std::vector<const CandidateName*> held;
     for (const CandidateName& name : names) {
         if (!VFileExistsInVfs(s.store, name.game.c_str())) continue;
-        if (!staysInside(name.host)) return fail(name.host + ": the name leads outside " + outFolder + "; nothing extracted");
+        if (!staysInside(name.host))
+            return fail(name.host + ": the name leads outside " + outFolder + "; nothing extracted");
         held.push_back(&name);
     }
     size_t written = 0;
