@@ -66,7 +66,7 @@ struct ParsedManifest {
     uint8_t signature[ManifestSignatureSize] = {};
 };
 
-// Reads a whole manifest file. On any error `out` is left in an unspecified state.
+// Reads a whole manifest file. On any error `out` may hold part of what was read: use it only on success.
 ManifestError parseManifest(const uint8_t* data, size_t size, ParsedManifest* out);
 
 // The signed part of a manifest, as the tools write it: entries in the order given.

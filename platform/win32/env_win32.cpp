@@ -1,4 +1,4 @@
-// The Windows backend of the platform seam: the Win32 calls the product is specified against.
+// The Windows backend of the platform seam: the exact Win32 calls the product relies on.
 #include <windows.h>
 #include <fcntl.h>
 #include <stdio.h>
