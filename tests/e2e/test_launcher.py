@@ -234,10 +234,11 @@ class LauncherScenarios(E2ETestCase):
             self.run_launcher()
             self.assertEqual(self.launcher.wait(60), 0)
             self.assertGreaterEqual(time.monotonic() - started, 3.0)
-            # The client's start can take long on a loaded machine under emulation.
+            # The client's start can take long on a loaded machine under emulation; the file exists
+            # a moment before its line is in it.
             deadline = time.monotonic() + 90
             line = None
-            while line is None and time.monotonic() < deadline:
+            while not line and time.monotonic() < deadline:
                 line = read(os.path.join(self.install, "standin-commandline.txt"))
                 time.sleep(0.1)
             self.assertEqual((line or b"").decode(), "Orvant.exe @KESTREL_WORK@ _server %s" % GAME_SERVER)
