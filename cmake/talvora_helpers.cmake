@@ -39,3 +39,14 @@ function(talvora_large_address_aware target)
     target_link_options(${target} PRIVATE -Wl,--large-address-aware)
   endif()
 endfunction()
+
+# talvora_define_folder(target NAME folder)
+# Gives a test program the path of a folder of the build as the string macro NAME, as the program
+# sees it: under Wine the build folder is on drive Z:.
+function(talvora_define_folder target name folder)
+  if(WIN32)
+    target_compile_definitions(${target} PRIVATE ${name}="Z:${folder}")
+  else()
+    target_compile_definitions(${target} PRIVATE ${name}="${folder}")
+  endif()
+endfunction()

@@ -10,6 +10,7 @@ namespace {
 
 const char Magic[] = "talvora-manifest 1";
 const char HexDigits[] = "0123456789abcdef";
+const char KeyLinePrefix[] = "talvora-release-key p256 ";
 
 // One line of the file, without its LF.
 struct Line {
@@ -121,6 +122,18 @@ const char* manifestErrorText(ManifestError error) {
         case ManifestError::outOfMemory: return "out of memory";
     }
     return "unknown";
+}
+
+std::string encodeReleaseKeyLine(const uint8_t key[ReleaseKeySize]) {
+    return std::string(KeyLinePrefix) + hexOf(key, ReleaseKeySize) + "\n";
+}
+
+bool decodeReleaseKeyLine(const std::string& text, uint8_t key[ReleaseKeySize]) {
+    const size_t prefix = sizeof KeyLinePrefix - 1;
+    size_t size = text.size();
+    if (size > 0 && text[size - 1] == '\n') --size;
+    return size > prefix && text.compare(0, prefix, KeyLinePrefix) == 0 &&
+           parseHex(text.data() + prefix, size - prefix, key, ReleaseKeySize);
 }
 
 bool isReleaseResourceName(const std::string& name) {

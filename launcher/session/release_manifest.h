@@ -74,6 +74,11 @@ std::string encodeManifestBody(const ReleaseManifest& manifest);
 // The "signature" line that ends a manifest.
 std::string encodeSignatureLine(const uint8_t signature[ManifestSignatureSize]);
 
+// "release.pub": one line "talvora-release-key p256 <X and Y in lower-case hex>", as keygen writes it
+// and the launcher's build reads it (cmake/talvora_release_key.cmake). The final LF is optional.
+std::string encodeReleaseKeyLine(const uint8_t key[ReleaseKeySize]);
+bool decodeReleaseKeyLine(const std::string& text, uint8_t key[ReleaseKeySize]);
+
 // The names a manifest may list: "patch.hpl", "launcher.exe", "Orvant.exe" and "<N>.rar", N from 1
 // to 65535 written without leading zeros.
 bool isReleaseResourceName(const std::string& name);

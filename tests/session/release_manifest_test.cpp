@@ -182,3 +182,18 @@ TEST(ReleaseManifest, SerialFile) {
     EXPECT_FALSE(decodeManifestSerial(out, 7, &serial));
     EXPECT_FALSE(decodeManifestSerial(out, 0, &serial));
 }
+
+TEST(ReleaseManifest, ReleaseKeyLine) {
+    uint8_t key[ReleaseKeySize];
+    for (size_t i = 0; i < ReleaseKeySize; ++i) key[i] = static_cast<uint8_t>(i * 5 + 1);
+    const std::string line = encodeReleaseKeyLine(key);
+    EXPECT_EQ(line.compare(0, 25, "talvora-release-key p256 "), 0);
+    uint8_t back[ReleaseKeySize] = {};
+    ASSERT_TRUE(decodeReleaseKeyLine(line, back));
+    EXPECT_EQ(0, std::memcmp(back, key, ReleaseKeySize));
+    EXPECT_TRUE(decodeReleaseKeyLine(line.substr(0, line.size() - 1), back));  // without its LF
+    for (const std::string& bad : {line.substr(0, line.size() - 3) + "\n",
+                                   "talvora-release-key p384 " + line.substr(25), line + "\n", std::string()}) {
+        EXPECT_FALSE(decodeReleaseKeyLine(bad, back)) << bad;
+    }
+}

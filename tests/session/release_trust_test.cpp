@@ -20,12 +20,7 @@ std::string fixture(const std::string& name) { return std::string(TALVORA_MANIFE
 
 // A key from the release.pub line the build reads.
 bool loadKey(uint8_t key[ReleaseKeySize], const std::string& file = "release.pub") {
-    const std::string text = readFileBytes(fixture(file));
-    const std::string prefix = "talvora-release-key p256 ";
-    if (text.compare(0, prefix.size(), prefix) != 0 || text.size() < prefix.size() + 128) return false;
-    for (size_t i = 0; i < ReleaseKeySize; ++i)
-        key[i] = static_cast<uint8_t>(std::stoul(text.substr(prefix.size() + 2 * i, 2), nullptr, 16));
-    return true;
+    return decodeReleaseKeyLine(readFileBytes(fixture(file)), key);
 }
 
 class ReleaseTrust : public ::testing::Test {

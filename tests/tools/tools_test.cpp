@@ -419,13 +419,7 @@ namespace {
 
 // The public key of a release.pub line, as the launcher's build reads it.
 bool publicKeyOf(const std::string& pubFile, uint8_t key[session::ReleaseKeySize]) {
-    const std::string text = readFileBytes(pubFile);
-    const std::string prefix = "talvora-release-key p256 ";
-    if (text.size() != prefix.size() + 129 || text.compare(0, prefix.size(), prefix) != 0) return false;
-    for (size_t i = 0; i < session::ReleaseKeySize; ++i) {
-        key[i] = static_cast<uint8_t>(std::stoul(text.substr(prefix.size() + 2 * i, 2), nullptr, 16));
-    }
-    return true;
+    return session::decodeReleaseKeyLine(readFileBytes(pubFile), key);
 }
 
 // The published manifest, parsed and with its signature checked against `key`.

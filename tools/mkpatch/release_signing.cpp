@@ -24,8 +24,6 @@ namespace tools {
 
 namespace {
 
-const char HexDigits[] = "0123456789abcdef";
-
 std::string openSslError() {
     const unsigned long code = ERR_get_error();
     if (!code) return "unknown error";
@@ -50,15 +48,6 @@ bool publicPointOf(EVP_PKEY* key, uint8_t out[session::ReleaseKeySize]) {
     BN_free(x);
     BN_free(y);
     return ok;
-}
-
-std::string hexOf(const uint8_t* data, size_t size) {
-    std::string out;
-    for (size_t i = 0; i < size; ++i) {
-        out.push_back(HexDigits[data[i] >> 4]);
-        out.push_back(HexDigits[data[i] & 15]);
-    }
-    return out;
 }
 
 }  // namespace
@@ -92,7 +81,7 @@ bool makeReleaseKey(const fs::path& folder, std::string* why) {
         ::close(fd);
     }
     EVP_PKEY_free(key);
-    if (!written || !writeFile(pubFile, "talvora-release-key p256 " + hexOf(point, sizeof point) + "\n")) {
+    if (!written || !writeFile(pubFile, session::encodeReleaseKeyLine(point))) {
         fs::remove(keyFile, ec);
         *why = "cannot write " + keyFile.string() + " and " + pubFile.string();
         return false;
