@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace common {
+
 namespace {
 char** ringBuffers = nullptr;
 int16_t ringPosition = 0;
@@ -60,3 +62,5 @@ const char* FormatBuffer::format(const char* format, ...) {
     va_end(args);
     return buffer_;
 }
+
+}  // namespace common

@@ -8,6 +8,9 @@
 #ifndef TALVORA_FORMAT_RING_BYTES
 #error "TALVORA_FORMAT_RING_BYTES must be defined by the build"
 #endif
+
+namespace common {
+
 constexpr size_t FormatRingBufferBytes = TALVORA_FORMAT_RING_BYTES;
 constexpr size_t FormatRingSize = 20;
 
@@ -36,3 +39,5 @@ private:
     char* buffer_;
     size_t size_;
 };
+
+}  // namespace common

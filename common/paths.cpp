@@ -1,5 +1,7 @@
 #include "common/paths.h"
 
+namespace common {
+
 namespace {
 size_t lastSeparator(const std::string& s) { return s.find_last_of("\\/"); }
 }  // namespace
@@ -38,3 +40,5 @@ bool writeWholeFile(const std::string& path, const void* data, uint32_t size, pl
     env.closeFile(f);
     return ok;
 }
+
+}  // namespace common

@@ -6,6 +6,8 @@
 
 #include "platform/env.h"
 
+namespace common {
+
 // The folder of the running program's own file, never with a trailing separator: the text before the
 // last '\' or '/' of the program path, or the whole path when it has none. Recomputed on every call.
 std::string getLauncherFolder(platform::Env& env = platform::defaultEnv());
@@ -24,3 +26,5 @@ bool createFolderPath(const std::string& path, platform::Env& env = platform::de
 // and every byte was stored; a full disk is a failure, not a silent short file.
 bool writeWholeFile(const std::string& path, const void* data, uint32_t size,
                     platform::Env& env = platform::defaultEnv());
+
+}  // namespace common

@@ -34,12 +34,12 @@ bool sameManifest(const ParsedManifest& a, const ParsedManifest& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ParsedManifest parsed;
-    if (parseManifest(data, size, &parsed) != ManifestError::none) return 0;
+    if (parseManifest(data, size, &parsed) != ManifestError::None) return 0;
     if (parsed.signedSize >= size || !findManifestEntry(parsed.manifest, "patch.hpl")) std::abort();
     const std::string again = encodeManifestBody(parsed.manifest) + encodeSignatureLine(parsed.signature);
     if (again.size() != size) std::abort();
     ParsedManifest back;
-    if (parseManifest(reinterpret_cast<const uint8_t*>(again.data()), again.size(), &back) != ManifestError::none ||
+    if (parseManifest(reinterpret_cast<const uint8_t*>(again.data()), again.size(), &back) != ManifestError::None ||
         !sameManifest(parsed, back)) {
         std::abort();
     }

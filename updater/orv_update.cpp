@@ -12,7 +12,7 @@
 #include "common/paths.h"
 #include "launcher/session/self_update_paths.h"
 
-static_assert(FormatRingBufferBytes == session::SelfUpdaterPathBytes,
+static_assert(common::FormatRingBufferBytes == session::SelfUpdaterPathBytes,
               "the launcher checks the folder against this program's path buffers");
 
 namespace {
@@ -38,15 +38,15 @@ bool copyWhenFree(const char* from, const char* to) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    initFormatRing();
-    std::string folder = getLauncherFolder();
+    common::initFormatRing();
+    std::string folder = common::getLauncherFolder();
     // A folder too deep for the 256-byte path buffers gives empty paths: nothing is touched.
-    const char* downloaded = formatTemp("%s\\launcher.bin", folder.c_str());
+    const char* downloaded = common::formatTemp("%s\\launcher.bin", folder.c_str());
     Sleep(1000);
     if (!*downloaded || _access(downloaded, 0) != 0) return -1;
 
-    downloaded = formatTemp("%s\\launcher.bin", folder.c_str());
-    const char* launcher = formatTemp("%s\\Talvora.exe", folder.c_str());
+    downloaded = common::formatTemp("%s\\launcher.bin", folder.c_str());
+    const char* launcher = common::formatTemp("%s\\Talvora.exe", folder.c_str());
     if (!*downloaded || !*launcher) return -1;
     // The command line quotes the path, so a folder with spaces starts this launcher and no other
     // program along the way.

@@ -205,7 +205,7 @@ void benchThroughput() {
 
 int main(int argc, char** argv) {
     std::FILE* quietLog = std::fopen("/dev/null", "w");
-    if (quietLog) DebugLog::instance().setOutput(quietLog);
+    if (quietLog) core::DebugLog::instance().setOutput(quietLog);
     if (argc == 3 && std::string(argv[1]) == "--run") return runStep(argv[2]);
     selfPath = fs::canonical("/proc/self/exe").string();
     fs::path work = argc > 1 ? fs::path(argv[1]) : fs::current_path() / "packstore-bench";

@@ -1,5 +1,7 @@
 #include "launcher/core/board_lock.h"
 
+namespace core {
+
 CCriticalSection::CCriticalSection() : mutex(CreateMutexA(nullptr, FALSE, nullptr)) {}
 
 CCriticalSection::~CCriticalSection() = default;
@@ -26,3 +28,5 @@ struct BoardLockMaker {
 __attribute__((init_priority(101))) BoardLockMaker makeBoardLock;
 
 }  // namespace
+
+}  // namespace core

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+namespace core {
+
 class CCriticalSection {
 public:
     // Creates the mutex: unnamed, default security, not owned.
@@ -45,3 +47,5 @@ public:
 private:
     bool held_;
 };
+
+}  // namespace core

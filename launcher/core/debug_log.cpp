@@ -6,6 +6,8 @@
 
 #include "platform/env.h"
 
+namespace core {
+
 namespace {
 // The log's own lock, separate from the status board's; never held while that one is taken.
 std::timed_mutex& logMutex() {
@@ -62,3 +64,5 @@ void DebugLog::write(const char* format, ...) {
     std::fputs(line.c_str(), out_);
     std::fflush(out_);
 }
+
+}  // namespace core

@@ -6,6 +6,8 @@
 #include <ctime>
 #include <string>
 
+namespace core {
+
 class DebugLog {
 public:
     // The one instance, created on first use by whichever thread writes first.
@@ -26,5 +28,7 @@ private:
 // right-aligned in two characters), always the classic C layout whatever the locale.
 std::string asctimeText(const std::tm& t);
 
+}  // namespace core
+
 // Shorthand used by the launcher's modules.
-#define TALVORA_DEBUG(...) DebugLog::instance().write(__VA_ARGS__)
+#define TALVORA_DEBUG(...) ::core::DebugLog::instance().write(__VA_ARGS__)

@@ -4,6 +4,8 @@
 
 #include "platform/env.h"
 
+namespace core {
+
 namespace {
 
 struct CatalogueRow {
@@ -13,7 +15,7 @@ struct CatalogueRow {
 };
 
 // Windows-1252: 0xE7 c-cedilla, 0xE3 a-tilde, 0xE9 e-acute.
-const CatalogueRow kCatalogue[] = {
+const CatalogueRow Catalogue[] = {
     {"WAIT", "Aguarde...", "Aguarde..."},
     {"FAIL_DOWNLOAD", "Falha ao baixar atualiza\xE7\xE3o..", "Falha ao baixar atualiza\xE7\xE3o."},
     {"FAIL_EXTRACT", "Falha ao extrair atualizacao..", "Falha ao extrair atualizacao.."},
@@ -38,7 +40,7 @@ bool sameIgnoringCase(const char* a, const char* b) {
 }  // namespace
 
 const char* catalogueText(const char* key, int8_t language) {
-    for (const CatalogueRow& row : kCatalogue) {
+    for (const CatalogueRow& row : Catalogue) {
         if (!sameIgnoringCase(key, row.key)) continue;
         if (language == 0 || language == 1) return row.text;
         if (language == 2) return row.textLang2;
@@ -61,3 +63,5 @@ int8_t languageSetting() { return gLanguage; }
 void readLanguageSetting() {
     gLanguage = languageFromProfileValue(platform::defaultEnv().profileInt("PLAY", "LANGUAGE", 0, "./Talvora.ini"));
 }
+
+}  // namespace core

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace core {
+
 // Pure lookup: `key` compared without regard to letter case (a-z only). Never returns null.
 const char* catalogueText(const char* key, int8_t language);
 
@@ -20,3 +22,5 @@ int8_t languageSetting();
 void readLanguageSetting();
 // The low 8 bits of a profile integer, as a signed value: 256 reads as 0, 258 as 2, 255 as -1.
 int8_t languageFromProfileValue(int32_t value);
+
+}  // namespace core

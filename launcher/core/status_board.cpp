@@ -8,6 +8,8 @@
 #include "launcher/core/board_lock.h"
 #endif
 
+namespace core {
+
 StatusBoard statusBoard;
 
 void requestRepaint() {
@@ -29,3 +31,5 @@ void setStatusText(const char* text) {
     std::snprintf(statusBoard.statusText, sizeof statusBoard.statusText, "%s", text);
 #endif
 }
+
+}  // namespace core

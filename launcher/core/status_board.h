@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace core {
+
 struct StatusBoard {
     // The launcher window (a window handle), set once it exists; none in the tests and the tools.
     void* mainWindow = nullptr;
@@ -27,3 +29,5 @@ void setStatusText(const char* text);
 // Asks the window to repaint itself from the board; returns at once. Does nothing while there is no
 // window.
 void requestRepaint();
+
+}  // namespace core

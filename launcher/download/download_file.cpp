@@ -11,6 +11,8 @@
 #include "launcher/core/debug_log.h"
 #include "launcher/core/message_catalogue.h"
 
+namespace download {
+
 DownloadState downloadState;
 CBSCallbackImpl& downloadCallback = downloadState.downloadCallback;
 int32_t& lastProgressTick = downloadState.lastProgressTick;
@@ -115,25 +117,26 @@ HRESULT STDMETHODCALLTYPE CBSCallbackImpl::OnObjectAvailable(REFIID, IUnknown*) 
 void DownloadState::onDownloadProgress(uint32_t progress, uint32_t total) {
     if (!progressReportDue(clockTicks(), lastProgressTick)) return;
     // A report that cannot have the lock is lost; the tick stays, so the next report is tried at once.
-    if (!boardLock->take()) return;
-    statusBoard.downloadBarTotal = 100;
-    statusBoard.downloadBarValue = progressPercent(progress, total);
-    requestRepaint();
+    if (!core::boardLock->take()) return;
+    core::statusBoard.downloadBarTotal = 100;
+    core::statusBoard.downloadBarValue = progressPercent(progress, total);
+    core::requestRepaint();
     lastProgressTick = clockTicks();
-    if (gObserver) gObserver(statusBoard, lastProgressTick);
-    boardLock->release();
+    if (gObserver) gObserver(core::statusBoard, lastProgressTick);
+    core::boardLock->release();
 }
 
 void showDownloadStatus(const char* localPath) {
-    const std::string name = displayedName(localPath, getLauncherFolder());
-    char nameField[kDisplayedNameField] = {};
-    name.copy(nameField, kDisplayedNameField - 1);
+    const std::string name = displayedName(localPath, common::getLauncherFolder());
+    char nameField[DisplayedNameField] = {};
+    name.copy(nameField, DisplayedNameField - 1);
     char key[] = "DOWNLOAD_PROGRESS";
-    formatDownloadStatus(statusBoard.statusText, sizeof statusBoard.statusText, lookupMessage(key), nameField);
-    statusBoard.downloadBarValue = 0;
-    statusBoard.downloadBarTotal = 0;
-    requestRepaint();
-    boardLock->release();
+    formatDownloadStatus(core::statusBoard.statusText, sizeof core::statusBoard.statusText, core::lookupMessage(key),
+                         nameField);
+    core::statusBoard.downloadBarValue = 0;
+    core::statusBoard.downloadBarTotal = 0;
+    core::requestRepaint();
+    core::boardLock->release();
 }
 
 bool downloadFile(const char* localPath, const char* url, uint64_t sizeLimit) {
@@ -143,7 +146,7 @@ bool downloadFile(const char* localPath, const char* url, uint64_t sizeLimit) {
     downloadCallback.sizeLimit = sizeLimit;
     downloadCallback.cutOff = false;
     // Without the lock the status update is skipped rather than written unguarded.
-    if (boardLock->take()) showDownloadStatus(localPath);
+    if (core::boardLock->take()) showDownloadStatus(localPath);
     DeleteUrlCacheEntryA(url);
     TALVORA_DEBUG("Iniciando download de: %s", url);
 
@@ -162,7 +165,7 @@ bool downloadFile(const char* localPath, const char* url, uint64_t sizeLimit) {
         TALVORA_DEBUG("ERRO ao baixar : %s", url);
         return false;
     }
-    if (verdict == DownloadVerdict::ok) {
+    if (verdict == DownloadVerdict::Ok) {
         // Accepted on the platform's word and the announced length alone (see judgeDownload).
         if (facts.status == 0) TALVORA_DEBUG("Download sem status HTTP, aceito pelo tamanho anunciado: %s", url);
         return true;
@@ -176,3 +179,5 @@ bool downloadFile(const char* localPath, const char* url, uint64_t sizeLimit) {
     TALVORA_DEBUG("ERRO ao baixar : %s", url);
     return false;
 }
+
+}  // namespace download

@@ -11,6 +11,8 @@
 #include "launcher/core/status_board.h"
 #include "launcher/download/download_progress.h"
 
+namespace download {
+
 struct DownloadState;
 
 // Answers the platform's HTTP negotiation for the status callback it belongs to: records the status
@@ -95,5 +97,7 @@ void showDownloadStatus(const char* localPath);
 
 // Called after each accepted progress report, with the lock held and the board already updated, and
 // the clock reading that became lastProgressTick. For the tests; null (nothing called) by default.
-using DownloadProgressObserver = void (*)(const StatusBoard& board, int32_t tick);
+using DownloadProgressObserver = void (*)(const core::StatusBoard& board, int32_t tick);
 void setDownloadProgressObserver(DownloadProgressObserver observer);
+
+}  // namespace download

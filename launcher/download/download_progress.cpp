@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace download {
+
 uint32_t progressPercent(uint32_t progress, uint32_t total) {
     if (total == 0) return 0;
     if (progress >= total) return 100;
@@ -13,7 +15,7 @@ uint32_t progressPercent(uint32_t progress, uint32_t total) {
 bool progressReportDue(int32_t now, int32_t lastTick) {
     // The difference wraps like the 32-bit subtraction it stands for, without signed overflow.
     const int32_t elapsed = static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(lastTick));
-    return elapsed >= kProgressIntervalTicks;
+    return elapsed >= ProgressIntervalTicks;
 }
 
 std::string displayedName(const std::string& localPath, const std::string& launcherFolder) {
@@ -23,7 +25,7 @@ std::string displayedName(const std::string& localPath, const std::string& launc
         (localPath[n] == '\\' || localPath[n] == '/')) {
         name = localPath.substr(n + 1);
     }
-    if (name.size() > kDisplayedNameField - 1) name.resize(kDisplayedNameField - 1);
+    if (name.size() > DisplayedNameField - 1) name.resize(DisplayedNameField - 1);
     return name;
 }
 
@@ -119,7 +121,7 @@ HttpResponseFacts responseFactsOf(uint32_t status, const std::string& rawHeaders
 
 DownloadVerdict judgeDownload(int32_t callResult, const HttpResponseFacts& facts, uint32_t progressMax,
                               int64_t fileSize) {
-    if (callResult != 0) return DownloadVerdict::transferFailed;
+    if (callResult != 0) return DownloadVerdict::TransferFailed;
     if (facts.status == 0) {
         // No status recorded. Under Wine the platform always calls IHttpNegotiate::OnResponse, and
         // the status is what tells an error page (delivered with S_OK) from the resource; whether
@@ -132,26 +134,28 @@ DownloadVerdict judgeDownload(int32_t callResult, const HttpResponseFacts& facts
         // page that slips through this way is still caught by what the callers do with the file
         // (the patch list must be 12 bytes, an archive must open), and the base URL is HTTPS only,
         // so only the operator's own server can send it.
-        if (progressMax > 0 && fileSize == static_cast<int64_t>(progressMax)) return DownloadVerdict::ok;
-        return DownloadVerdict::noHttpStatus;
+        if (progressMax > 0 && fileSize == static_cast<int64_t>(progressMax)) return DownloadVerdict::Ok;
+        return DownloadVerdict::NoHttpStatus;
     }
-    if (facts.status < 200 || facts.status > 299) return DownloadVerdict::httpError;
-    if (fileSize < 0) return DownloadVerdict::noFile;
-    if (facts.encoded) return DownloadVerdict::ok;
+    if (facts.status < 200 || facts.status > 299) return DownloadVerdict::HttpError;
+    if (fileSize < 0) return DownloadVerdict::NoFile;
+    if (facts.encoded) return DownloadVerdict::Ok;
     int64_t expected = facts.contentLength;
     if (expected < 0 && progressMax > 0) expected = progressMax;
-    if (expected >= 0 && fileSize != expected) return DownloadVerdict::wrongLength;
-    return DownloadVerdict::ok;
+    if (expected >= 0 && fileSize != expected) return DownloadVerdict::WrongLength;
+    return DownloadVerdict::Ok;
 }
 
 const char* verdictText(DownloadVerdict verdict) {
     switch (verdict) {
-        case DownloadVerdict::ok: return "ok";
-        case DownloadVerdict::transferFailed: return "transfer failed";
-        case DownloadVerdict::noHttpStatus: return "no HTTP response";
-        case DownloadVerdict::httpError: return "HTTP error status";
-        case DownloadVerdict::noFile: return "no local file";
-        case DownloadVerdict::wrongLength: return "file length differs from the announced length";
+        case DownloadVerdict::Ok: return "ok";
+        case DownloadVerdict::TransferFailed: return "transfer failed";
+        case DownloadVerdict::NoHttpStatus: return "no HTTP response";
+        case DownloadVerdict::HttpError: return "HTTP error status";
+        case DownloadVerdict::NoFile: return "no local file";
+        case DownloadVerdict::WrongLength: return "file length differs from the announced length";
     }
     return "unknown";
 }
+
+}  // namespace download

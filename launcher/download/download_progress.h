@@ -10,11 +10,13 @@
 #include <cstdint>
 #include <string>
 
+namespace download {
+
 // Progress reports closer together than this many clock ticks (milliseconds) are dropped.
-constexpr int32_t kProgressIntervalTicks = 120;
+constexpr int32_t ProgressIntervalTicks = 120;
 
 // Room for the displayed file name, terminating zero included.
-constexpr size_t kDisplayedNameField = 60;
+constexpr size_t DisplayedNameField = 60;
 
 // Whole percentage of `progress` out of `total`: progress / total in double precision, times 100.0,
 // rounded to single precision, truncated toward zero. A total of 0 gives 0; a progress past the total
@@ -22,12 +24,12 @@ constexpr size_t kDisplayedNameField = 60;
 uint32_t progressPercent(uint32_t progress, uint32_t total);
 
 // True when a report read at clock `now` is far enough from the last accepted one at `lastTick`:
-// now - lastTick, as a signed 32-bit difference, is at least kProgressIntervalTicks.
+// now - lastTick, as a signed 32-bit difference, is at least ProgressIntervalTicks.
 bool progressReportDue(int32_t now, int32_t lastTick);
 
 // The name shown for `localPath`: without `launcherFolder` and the one separator ('\' or '/') that
 // follows it. A path that is not under the folder (the bare "patch.hpl") is shown as given. Cut to
-// kDisplayedNameField - 1 characters.
+// DisplayedNameField - 1 characters.
 std::string displayedName(const std::string& localPath, const std::string& launcherFolder);
 
 // Formats the status line into `out` (`outSize` bytes, at least 1): `messageText` (a catalogue text
@@ -47,12 +49,12 @@ struct HttpResponseFacts {
 HttpResponseFacts responseFactsOf(uint32_t status, const std::string& rawHeaders);
 
 enum class DownloadVerdict {
-    ok,
-    transferFailed,  // the platform's call did not return S_OK
-    noHttpStatus,    // no response status was seen
-    httpError,       // a status outside 200..299
-    noFile,          // the local file is missing
-    wrongLength,     // the file does not hold the announced number of bytes
+    Ok,
+    TransferFailed,  // the platform's call did not return S_OK
+    NoHttpStatus,    // no response status was seen
+    HttpError,       // a status outside 200..299
+    NoFile,          // the local file is missing
+    WrongLength,     // the file does not hold the announced number of bytes
 };
 
 // Judges a finished transfer: `callResult` is the platform call's result (0 is S_OK), `facts` what
@@ -64,5 +66,7 @@ enum class DownloadVerdict {
 DownloadVerdict judgeDownload(int32_t callResult, const HttpResponseFacts& facts, uint32_t progressMax,
                               int64_t fileSize);
 
-// A short English reason for the debug log; "ok" for DownloadVerdict::ok.
+// A short English reason for the debug log; "ok" for DownloadVerdict::Ok.
 const char* verdictText(DownloadVerdict verdict);
+
+}  // namespace download

@@ -73,12 +73,12 @@ void reportPatchProgress(uint32_t done, uint32_t total) {
     float percent = static_cast<float>(static_cast<double>(done) / static_cast<double>(total) * 100.0);
     // The line is built in a 260-byte buffer first, as every formatted text of the launcher is.
     char line[260];
-    std::snprintf(line, sizeof line, "%s%.0f%%", catalogueText("PATCH_PROGRESS", languageSetting()),
+    std::snprintf(line, sizeof line, "%s%.0f%%", core::catalogueText("PATCH_PROGRESS", core::languageSetting()),
                   static_cast<double>(percent));
-    setStatusText(line);
-    statusBoard.patchBarTotal = 100;
-    statusBoard.patchBarValue = static_cast<uint32_t>(percent);
-    requestRepaint();
+    core::setStatusText(line);
+    core::statusBoard.patchBarTotal = 100;
+    core::statusBoard.patchBarValue = static_cast<uint32_t>(percent);
+    core::requestRepaint();
 }
 
 namespace {
@@ -123,8 +123,8 @@ private:
 // Writes a record's data as the file `name`, creating missing folders and replacing an existing
 // file, and flushes it to the disk.
 bool writeLooseFile(platform::Env& env, const std::string& name, uint32_t length, ByteSource& source) {
-    std::string folder = folderOfPath(name);
-    if (!folder.empty() && !env.isFolder(folder.c_str())) createFolderPath(folder, env);
+    std::string folder = common::folderOfPath(name);
+    if (!folder.empty() && !env.isFolder(folder.c_str())) common::createFolderPath(folder, env);
     platform::File* f = env.createReadWrite(name.c_str());
     if (!f) return false;
     uint64_t written = 0;
@@ -153,11 +153,11 @@ bool applyRecord(platform::Env& env, const PatchDataFile& patch, const PatchReco
     switch (patch.kind) {
         case packformat::PatchKindPacked: return storePackedStream(r.key, r.dataLength, source);
         case packformat::PatchKindWrite:
-            touchedFolders->insert(folderOfPath(r.name));
+            touchedFolders->insert(common::folderOfPath(r.name));
             return writeLooseFile(env, r.name, r.dataLength, source);
         case packformat::PatchKindDelete:
             if (env.exists(r.name.c_str())) {
-                touchedFolders->insert(folderOfPath(r.name));
+                touchedFolders->insert(common::folderOfPath(r.name));
                 env.deleteFile(r.name.c_str());
             }
             return true;

@@ -27,7 +27,7 @@ Ownership& ownership() {
 [[maybe_unused]] const bool exitHandlerRegistered = [] {
     ownership();
     platform::defaultEnv();
-    DebugLog::instance();
+    core::DebugLog::instance();
     return std::atexit([] { releaseStoreAtExit(); }) == 0;
 }();
 

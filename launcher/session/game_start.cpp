@@ -34,11 +34,11 @@ constexpr uint32_t WaitStartColour = 0x0023EDFCu;  // RGB(252, 237, 35)
 
 void showWaitStart() {
     char key[] = "WAIT_START";
-    setStatusText(lookupMessage(key));
-    statusBoard.patchBarValue = 1;
-    statusBoard.patchBarTotal = 1;
-    statusBoard.statusColour = WaitStartColour;
-    requestRepaint();
+    core::setStatusText(core::lookupMessage(key));
+    core::statusBoard.patchBarValue = 1;
+    core::statusBoard.patchBarTotal = 1;
+    core::statusBoard.statusColour = WaitStartColour;
+    core::requestRepaint();
 }
 
 }  // namespace

@@ -34,13 +34,13 @@ const char UpdateCaption[] = "Erro ao atualizar";
 void showBox(const char* key, const char* caption) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%s", key);
-    MessageBoxA(nullptr, lookupMessage(buffer), caption, MB_OK);
+    MessageBoxA(nullptr, core::lookupMessage(buffer), caption, MB_OK);
 }
 
 void setStatus(const char* key) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%s", key);
-    setStatusText(lookupMessage(buffer));
+    core::setStatusText(core::lookupMessage(buffer));
 }
 
 void deleteLocalPatchList() { DeleteFileA("patch.hpl"); }
@@ -48,7 +48,7 @@ void deleteLocalPatchList() { DeleteFileA("patch.hpl"); }
 // Downloads the new launcher and hands over to the self-updater. Returns only when the download
 // failed.
 void selfUpdate() {
-    const std::string folder = getLauncherFolder();
+    const std::string folder = common::getLauncherFolder();
     if (!selfUpdaterFits(folder)) {
         // The self-updater could only give up in so deep a folder, and the launcher would never be
         // replaced: fail as a download does, before anything is fetched or recorded.
@@ -58,8 +58,8 @@ void selfUpdate() {
         requestGameStart();
         return;
     }
-    const char* local = formatTemp("%s\\launcher.bin", folder.c_str());
-    const char* url = formatTemp("%s/launcher.exe", PatchServerUrl);
+    const char* local = common::formatTemp("%s\\launcher.bin", folder.c_str());
+    const char* url = common::formatTemp("%s/launcher.exe", PatchServerUrl);
     if (*local && *url && downloadReleaseFile(local, url, "launcher.exe")) {
         versionRecord.installedLauncher = versionRecord.launcherVersion;
         saveVersionFile();
@@ -82,10 +82,10 @@ void selfUpdate() {
 // reported).
 bool refreshClient() {
     Sleep(200);
-    std::string folder = getLauncherFolder();
-    const char* local = formatTemp("%s\\Orvant.bin", folder.c_str());
-    const char* url = formatTemp("%s/Orvant.exe", PatchServerUrl);
-    const char* installed = formatTemp("%s\\Orvant.exe", folder.c_str());
+    std::string folder = common::getLauncherFolder();
+    const char* local = common::formatTemp("%s\\Orvant.bin", folder.c_str());
+    const char* url = common::formatTemp("%s/Orvant.exe", PatchServerUrl);
+    const char* installed = common::formatTemp("%s\\Orvant.exe", folder.c_str());
     if (!*local || !*url || !*installed || !downloadReleaseFile(local, url, "Orvant.exe")) {
         showBox("FAIL_DOWNLOAD", UpdateCaption);
         requestGameStart();
@@ -123,7 +123,7 @@ uint16_t checkVersions() {
         return 0;
     }
     if (!loadVersionFile()) return 0;
-    const char* stale = formatTemp("%s\\patch.hpl", getLauncherFolder().c_str());
+    const char* stale = common::formatTemp("%s\\patch.hpl", common::getLauncherFolder().c_str());
     if (*stale) DeleteFileA(stale);
 
     VersionPlan plan = planVersions(versionRecord, packstore::currentPatch);
@@ -137,32 +137,32 @@ uint16_t checkVersions() {
 }
 
 bool runPatchLoop(uint16_t first) {
-    FormatBuffer path;
-    statusBoard.downloadBarTotal = 1;
-    statusBoard.downloadBarValue = 0;
+    common::FormatBuffer path;
+    core::statusBoard.downloadBarTotal = 1;
+    core::statusBoard.downloadBarValue = 0;
     uint32_t latest = versionRecord.latestPatch;
     if (static_cast<uint32_t>(first) - 1u >= latest) return true;
-    std::string folder = getLauncherFolder();
+    std::string folder = common::getLauncherFolder();
     for (uint32_t n = first; n <= latest && n != 0; ++n) {
         setStatus("WAIT");
-        requestRepaint();
+        core::requestRepaint();
         setStatus("");
 
         const char* archive = path.format("%s\\%u.rar", folder.c_str(), n);
-        statusBoard.downloadBarValue = 0;
-        statusBoard.downloadBarTotal = 1;
-        requestRepaint();
+        core::statusBoard.downloadBarValue = 0;
+        core::statusBoard.downloadBarTotal = 1;
+        core::requestRepaint();
         // A folder too deep for the path buffer cannot hold the patch: fail as a download would.
         std::string archivePath = archive;
-        const char* url = formatTemp("%s/%u.rar", PatchServerUrl, n);
-        const char* name = formatTemp("%u.rar", n);
+        const char* url = common::formatTemp("%s/%u.rar", PatchServerUrl, n);
+        const char* name = common::formatTemp("%u.rar", n);
         if (archivePath.empty() || !*url || !*name || !downloadReleaseFile(archivePath.c_str(), url, name)) {
             showBox("FAIL_DOWNLOAD", "");
             return false;
         }
-        statusBoard.downloadBarValue = 100;
+        core::statusBoard.downloadBarValue = 100;
 
-        const char* output = formatTemp("%u.dat", n);
+        const char* output = common::formatTemp("%u.dat", n);
         if (!extractArchive(archivePath.c_str(), output)) {
             showBox("FAIL_EXTRACT", "");
             DeleteFileA(archivePath.c_str());
@@ -183,9 +183,9 @@ bool runPatchLoop(uint16_t first) {
             return false;
         }
         uint32_t percent = overallPercent(n - first + 1, latest - first + 1);
-        statusBoard.patchBarTotal = 100;
-        statusBoard.patchBarValue = percent;
-        requestRepaint();
+        core::statusBoard.patchBarTotal = 100;
+        core::statusBoard.patchBarValue = percent;
+        core::requestRepaint();
         TALVORA_DEBUG("Patch progeress : %u", percent);
         DeleteFileA(patchFile.c_str());
     }
@@ -194,7 +194,7 @@ bool runPatchLoop(uint16_t first) {
 
 void runUpdate() {
     if (!packstore::indexLoaded) return;
-    const char* url = formatTemp("%s/patch.hpl", PatchServerUrl);
+    const char* url = common::formatTemp("%s/patch.hpl", PatchServerUrl);
     if (!*url || !fetchReleaseManifest() || !downloadReleaseFile("patch.hpl", url, "patch.hpl")) {
         showBox("FAIL_DOWNLOAD", "");
         requestGameStart();
@@ -229,11 +229,11 @@ unsigned long __stdcall PatchSession(void*) {
         // last save left it.
         TALVORA_DEBUG("Out of memory: the update stops here");
     }
-    statusBoard.downloadBarTotal = 1;
-    statusBoard.downloadBarValue = 1;
-    statusBoard.patchBarTotal = 1;
-    statusBoard.patchBarValue = 1;
-    requestRepaint();
+    core::statusBoard.downloadBarTotal = 1;
+    core::statusBoard.downloadBarValue = 1;
+    core::statusBoard.patchBarTotal = 1;
+    core::statusBoard.patchBarValue = 1;
+    core::requestRepaint();
     return 0;
 }
 

@@ -17,11 +17,11 @@ namespace session {
 bool fetchReleaseManifest() {
     const ReleaseKeys keys = builtInReleaseKeys();
     if (keys.count == 0) return true;
-    const std::string folder = getLauncherFolder();
+    const std::string folder = common::getLauncherFolder();
     const std::string local = folder + "\\manifest.sig";
     const std::string serial = folder + "\\manifest.v";
-    const char* url = formatTemp("%s/manifest.sig", PatchServerUrl);
-    if (!*url || !downloadFile(local.c_str(), url, ManifestMaxSize)) return false;
+    const char* url = common::formatTemp("%s/manifest.sig", PatchServerUrl);
+    if (!*url || !download::downloadFile(local.c_str(), url, ManifestMaxSize)) return false;
     const uint64_t now = static_cast<uint64_t>(std::time(nullptr));
     const bool accepted = acceptReleaseManifest(platform::defaultEnv(), local.c_str(), serial.c_str(), keys, now);
     DeleteFileA(local.c_str());
@@ -29,17 +29,17 @@ bool fetchReleaseManifest() {
 }
 
 bool downloadReleaseFile(const char* localPath, const char* url, const char* name) {
-    if (builtInReleaseKeys().count == 0) return downloadFile(localPath, url);
+    if (builtInReleaseKeys().count == 0) return download::downloadFile(localPath, url);
     const ReleaseManifest* manifest = trustedManifest();
     const ManifestEntry* entry = manifest ? findManifestEntry(*manifest, name) : nullptr;
     if (!entry) {
-        TALVORA_DEBUG("%s refused: %s", name, fileVerdictText(FileVerdict::notListed));
+        TALVORA_DEBUG("%s refused: %s", name, fileVerdictText(FileVerdict::NotListed));
         return false;
     }
     // A resource of zero bytes still gets a limit: one byte more than nothing is too long.
-    if (!downloadFile(localPath, url, entry->size ? entry->size : 1)) return false;
+    if (!download::downloadFile(localPath, url, entry->size ? entry->size : 1)) return false;
     const FileVerdict verdict = checkReleaseFile(platform::defaultEnv(), localPath, name);
-    if (verdict == FileVerdict::matches) return true;
+    if (verdict == FileVerdict::Matches) return true;
     DeleteFileA(localPath);
     TALVORA_DEBUG("%s refused: %s", name, fileVerdictText(verdict));
     TALVORA_DEBUG("ERRO ao baixar : %s", url);

@@ -111,15 +111,15 @@ bool byName(const ManifestEntry& a, const ManifestEntry& b) { return a.name < b.
 
 const char* manifestErrorText(ManifestError error) {
     switch (error) {
-        case ManifestError::none: return "well formed";
-        case ManifestError::tooLarge: return "larger than a manifest can be";
-        case ManifestError::badHeader: return "not a release manifest of format 1";
-        case ManifestError::badField: return "a header field is missing or malformed";
-        case ManifestError::badEntry: return "a file line is malformed";
-        case ManifestError::duplicateEntry: return "a file is listed twice";
-        case ManifestError::noPatchListEntry: return "patch.hpl is not listed";
-        case ManifestError::badSignatureLine: return "the signature line is missing or malformed";
-        case ManifestError::outOfMemory: return "out of memory";
+        case ManifestError::None: return "well formed";
+        case ManifestError::TooLarge: return "larger than a manifest can be";
+        case ManifestError::BadHeader: return "not a release manifest of format 1";
+        case ManifestError::BadField: return "a header field is missing or malformed";
+        case ManifestError::BadEntry: return "a file line is malformed";
+        case ManifestError::DuplicateEntry: return "a file is listed twice";
+        case ManifestError::NoPatchListEntry: return "patch.hpl is not listed";
+        case ManifestError::BadSignatureLine: return "the signature line is missing or malformed";
+        case ManifestError::OutOfMemory: return "out of memory";
     }
     return "unknown";
 }
@@ -145,11 +145,11 @@ bool isReleaseResourceName(const std::string& name) {
 }
 
 ManifestError parseManifest(const uint8_t* data, size_t size, ParsedManifest* out) {
-    if (size > ManifestMaxSize) return ManifestError::tooLarge;
+    if (size > ManifestMaxSize) return ManifestError::TooLarge;
     LineReader reader(data, size);
     Line line;
     if (!reader.next(&line) || line.size != sizeof Magic - 1 || std::memcmp(line.text, Magic, line.size) != 0) {
-        return ManifestError::badHeader;
+        return ManifestError::BadHeader;
     }
     ReleaseManifest& m = out->manifest;
     uint64_t patch = 0, launcher = 0, client = 0;
@@ -158,7 +158,7 @@ ManifestError parseManifest(const uint8_t* data, size_t size, ParsedManifest* ou
         !numberField(line, "patch", UINT32_MAX, &patch) || !reader.next(&line) ||
         !numberField(line, "launcher", UINT32_MAX, &launcher) || !reader.next(&line) ||
         !numberField(line, "client", UINT32_MAX, &client)) {
-        return ManifestError::badField;
+        return ManifestError::BadField;
     }
     m.latestPatch = static_cast<uint32_t>(patch);
     m.launcherVersion = static_cast<uint32_t>(launcher);
@@ -168,28 +168,28 @@ ManifestError parseManifest(const uint8_t* data, size_t size, ParsedManifest* ou
     try {
         for (;;) {
             const size_t lineStart = reader.position();
-            if (!reader.next(&line)) return ManifestError::badSignatureLine;
+            if (!reader.next(&line)) return ManifestError::BadSignatureLine;
             Line rest;
             if (fieldValue(line, "signature", &rest)) {
                 if (!parseHex(rest.text, rest.size, out->signature, ManifestSignatureSize) || !reader.atEnd()) {
-                    return ManifestError::badSignatureLine;
+                    return ManifestError::BadSignatureLine;
                 }
                 out->signedSize = lineStart;
                 break;
             }
             ManifestEntry entry;
-            if (!parseEntry(line, &entry)) return ManifestError::badEntry;
+            if (!parseEntry(line, &entry)) return ManifestError::BadEntry;
             m.files.push_back(std::move(entry));
         }
         std::sort(m.files.begin(), m.files.end(), byName);
     } catch (const std::bad_alloc&) {
-        return ManifestError::outOfMemory;
+        return ManifestError::OutOfMemory;
     }
     for (size_t i = 1; i < m.files.size(); ++i) {
-        if (m.files[i - 1].name == m.files[i].name) return ManifestError::duplicateEntry;
+        if (m.files[i - 1].name == m.files[i].name) return ManifestError::DuplicateEntry;
     }
-    if (!findManifestEntry(m, "patch.hpl")) return ManifestError::noPatchListEntry;
-    return ManifestError::none;
+    if (!findManifestEntry(m, "patch.hpl")) return ManifestError::NoPatchListEntry;
+    return ManifestError::None;
 }
 
 std::string encodeManifestBody(const ReleaseManifest& m) {
@@ -211,28 +211,28 @@ std::string encodeSignatureLine(const uint8_t signature[ManifestSignatureSize]) 
 
 const char* manifestVerdictText(ManifestVerdict verdict) {
     switch (verdict) {
-        case ManifestVerdict::trusted: return "trusted";
-        case ManifestVerdict::badSignature: return "the signature does not verify with a built-in key";
-        case ManifestVerdict::expired: return "it has expired";
-        case ManifestVerdict::olderSerial: return "its serial is below the last one accepted";
+        case ManifestVerdict::Trusted: return "trusted";
+        case ManifestVerdict::BadSignature: return "the signature does not verify with a built-in key";
+        case ManifestVerdict::Expired: return "it has expired";
+        case ManifestVerdict::OlderSerial: return "its serial is below the last one accepted";
     }
     return "unknown";
 }
 
 ManifestVerdict judgeManifest(const ReleaseManifest& manifest, bool signatureVerified, uint64_t nowSeconds,
                               uint64_t lastSerial) {
-    if (!signatureVerified) return ManifestVerdict::badSignature;
-    if (nowSeconds >= manifest.expires) return ManifestVerdict::expired;
-    if (manifest.serial < lastSerial) return ManifestVerdict::olderSerial;
-    return ManifestVerdict::trusted;
+    if (!signatureVerified) return ManifestVerdict::BadSignature;
+    if (nowSeconds >= manifest.expires) return ManifestVerdict::Expired;
+    if (manifest.serial < lastSerial) return ManifestVerdict::OlderSerial;
+    return ManifestVerdict::Trusted;
 }
 
 const char* fileVerdictText(FileVerdict verdict) {
     switch (verdict) {
-        case FileVerdict::matches: return "matches the manifest";
-        case FileVerdict::notListed: return "the manifest does not list it";
-        case FileVerdict::wrongSize: return "its size differs from the manifest's";
-        case FileVerdict::wrongDigest: return "its SHA-256 differs from the manifest's";
+        case FileVerdict::Matches: return "matches the manifest";
+        case FileVerdict::NotListed: return "the manifest does not list it";
+        case FileVerdict::WrongSize: return "its size differs from the manifest's";
+        case FileVerdict::WrongDigest: return "its SHA-256 differs from the manifest's";
     }
     return "unknown";
 }
@@ -247,10 +247,10 @@ const ManifestEntry* findManifestEntry(const ReleaseManifest& manifest, const st
 FileVerdict judgeFile(const ReleaseManifest& manifest, const std::string& name, uint64_t size,
                       const uint8_t sha256[ManifestDigestSize]) {
     const ManifestEntry* entry = findManifestEntry(manifest, name);
-    if (!entry) return FileVerdict::notListed;
-    if (entry->size != size) return FileVerdict::wrongSize;
-    if (std::memcmp(entry->sha256, sha256, ManifestDigestSize) != 0) return FileVerdict::wrongDigest;
-    return FileVerdict::matches;
+    if (!entry) return FileVerdict::NotListed;
+    if (entry->size != size) return FileVerdict::WrongSize;
+    if (std::memcmp(entry->sha256, sha256, ManifestDigestSize) != 0) return FileVerdict::WrongDigest;
+    return FileVerdict::Matches;
 }
 
 bool agreesWithPatchList(const ReleaseManifest& manifest, const VersionRecord& record) {

@@ -48,15 +48,15 @@ struct ReleaseManifest {
 };
 
 enum class ManifestError {
-    none,
-    tooLarge,
-    badHeader,  // not a manifest, or a format version this launcher does not know
-    badField,   // a header field missing, out of order or malformed
-    badEntry,   // a file line malformed, or naming a resource the server does not have
-    duplicateEntry,
-    noPatchListEntry,
-    badSignatureLine,  // missing, malformed, or followed by more bytes
-    outOfMemory,
+    None,
+    TooLarge,
+    BadHeader,  // not a manifest, or a format version this launcher does not know
+    BadField,   // a header field missing, out of order or malformed
+    BadEntry,   // a file line malformed, or naming a resource the server does not have
+    DuplicateEntry,
+    NoPatchListEntry,
+    BadSignatureLine,  // missing, malformed, or followed by more bytes
+    OutOfMemory,
 };
 const char* manifestErrorText(ManifestError error);
 
@@ -83,7 +83,7 @@ bool decodeReleaseKeyLine(const std::string& text, uint8_t key[ReleaseKeySize]);
 // to 65535 written without leading zeros.
 bool isReleaseResourceName(const std::string& name);
 
-enum class ManifestVerdict { trusted, badSignature, expired, olderSerial };
+enum class ManifestVerdict { Trusted, BadSignature, Expired, OlderSerial };
 const char* manifestVerdictText(ManifestVerdict verdict);
 // A signed manifest is trusted until it expires, and only when its serial is not below the last one
 // accepted (the same manifest fetched again is fine; an older one replayed is not).
@@ -91,7 +91,7 @@ ManifestVerdict judgeManifest(const ReleaseManifest& manifest, bool signatureVer
                               uint64_t lastSerial);
 
 // A downloaded resource against the manifest. `size` is the file's size, `sha256` its digest.
-enum class FileVerdict { matches, notListed, wrongSize, wrongDigest };
+enum class FileVerdict { Matches, NotListed, WrongSize, WrongDigest };
 const char* fileVerdictText(FileVerdict verdict);
 const ManifestEntry* findManifestEntry(const ReleaseManifest& manifest, const std::string& name);
 FileVerdict judgeFile(const ReleaseManifest& manifest, const std::string& name, uint64_t size,

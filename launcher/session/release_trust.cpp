@@ -64,7 +64,7 @@ bool acceptReleaseManifest(platform::Env& env, const char* manifestPath, const c
     ParsedManifest* parsed = new (std::nothrow) ParsedManifest;
     if (!parsed) return false;
     const ManifestError error = parseManifest(bytes.data(), bytes.size(), parsed);
-    if (error != ManifestError::none) {
+    if (error != ManifestError::None) {
         TALVORA_DEBUG("manifest.sig refused: %s", manifestErrorText(error));
         delete parsed;
         return false;
@@ -75,7 +75,7 @@ bool acceptReleaseManifest(platform::Env& env, const char* manifestPath, const c
     }
     const uint64_t lastSerial = readSerial(env, serialPath);
     const ManifestVerdict verdict = judgeManifest(parsed->manifest, signatureOk, nowSeconds, lastSerial);
-    if (verdict != ManifestVerdict::trusted) {
+    if (verdict != ManifestVerdict::Trusted) {
         TALVORA_DEBUG("manifest.sig refused: %s (serial %llu, last accepted %llu, expires %llu, now %llu)",
                       manifestVerdictText(verdict), static_cast<unsigned long long>(parsed->manifest.serial),
                       static_cast<unsigned long long>(lastSerial),
@@ -89,7 +89,7 @@ bool acceptReleaseManifest(platform::Env& env, const char* manifestPath, const c
         encodeManifestSerial(parsed->manifest.serial, out);
         // Not fatal: the manifest is genuine; only the guard against a replay is weaker until the
         // next run records it.
-        if (!writeWholeFile(serialPath, out, sizeof out, env)) TALVORA_DEBUG("manifest.v could not be written");
+        if (!common::writeWholeFile(serialPath, out, sizeof out, env)) TALVORA_DEBUG("manifest.v could not be written");
     }
     delete gAccepted;
     gAccepted = parsed;
@@ -101,19 +101,19 @@ bool acceptReleaseManifest(platform::Env& env, const char* manifestPath, const c
 
 FileVerdict checkReleaseFile(platform::Env& env, const char* path, const std::string& name) {
     const ReleaseManifest* trusted = trustedManifest();
-    if (!trusted) return FileVerdict::notListed;
+    if (!trusted) return FileVerdict::NotListed;
     const ManifestEntry* entry = findManifestEntry(*trusted, name);
-    if (!entry) return FileVerdict::notListed;
+    if (!entry) return FileVerdict::NotListed;
     platform::File* file = env.openReadOnly(path);
-    if (!file) return FileVerdict::wrongDigest;
+    if (!file) return FileVerdict::WrongDigest;
     uint64_t size = 0;
     if (!env.fileSize(file, &size)) {
         env.closeFile(file);
-        return FileVerdict::wrongDigest;
+        return FileVerdict::WrongDigest;
     }
     if (size != entry->size) {
         env.closeFile(file);
-        return FileVerdict::wrongSize;
+        return FileVerdict::WrongSize;
     }
     uint8_t* piece = new (std::nothrow) uint8_t[HashPiece];
     platform::Sha256 hash;
@@ -128,7 +128,7 @@ FileVerdict checkReleaseFile(platform::Env& env, const char* path, const std::st
     delete[] piece;
     env.closeFile(file);
     uint8_t digest[ManifestDigestSize];
-    if (!ok || !hash.finish(digest)) return FileVerdict::wrongDigest;
+    if (!ok || !hash.finish(digest)) return FileVerdict::WrongDigest;
     return judgeFile(*trusted, name, size, digest);
 }
 

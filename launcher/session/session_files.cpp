@@ -12,7 +12,9 @@ namespace session {
 VersionRecord versionRecord;
 
 namespace {
-const char* versionFilePath(platform::Env& env) { return formatTemp("%s\\cver.v", getLauncherFolder(env).c_str()); }
+const char* versionFilePath(platform::Env& env) {
+    return common::formatTemp("%s\\cver.v", common::getLauncherFolder(env).c_str());
+}
 }  // namespace
 
 bool readPatchList(platform::Env& env) {
@@ -36,14 +38,14 @@ bool loadVersionFile(platform::Env& env) {
     }
     uint8_t out[VersionFileSize];
     encodeVersionFile(versionRecord, out);
-    return writeWholeFile(path, out, sizeof out, env);
+    return common::writeWholeFile(path, out, sizeof out, env);
 }
 
 bool saveVersionFile(platform::Env& env) {
     const char* path = versionFilePath(env);
     uint8_t out[VersionFileSize];
     encodeVersionFile(versionRecord, out);
-    if (!*path || !writeWholeFile(path, out, sizeof out, env)) TALVORA_DEBUG("cver.v could not be written");
+    if (!*path || !common::writeWholeFile(path, out, sizeof out, env)) TALVORA_DEBUG("cver.v could not be written");
     return true;
 }
 

@@ -29,8 +29,8 @@ constexpr COLORREF ColourKey = RGB(window::KeyRed, window::KeyGreen, window::Key
 // that releases the pack store is registered by the store itself (launcher/packstore/store_owner.h).
 struct LauncherStartup {
     LauncherStartup() {
-        initFormatRing();
-        readLanguageSetting();
+        common::initFormatRing();
+        core::readLanguageSetting();
     }
 } launcherStartup;
 
@@ -61,12 +61,12 @@ void createBackBuffer() {
 
 // Everything between GDI+'s start-up and its shut-down: the window, the worker and the message loop.
 void runWindow() {
-    std::snprintf(statusBoard.statusText, sizeof statusBoard.statusText, "%s", "Loading...");
+    std::snprintf(core::statusBoard.statusText, sizeof core::statusBoard.statusText, "%s", "Loading...");
     window::closeButtonState = window::Normal;
-    statusBoard.downloadBarTotal = 0;
-    statusBoard.downloadBarValue = 0;
-    statusBoard.patchBarTotal = 0;
-    statusBoard.patchBarValue = 0;
+    core::statusBoard.downloadBarTotal = 0;
+    core::statusBoard.downloadBarValue = 0;
+    core::statusBoard.patchBarTotal = 0;
+    core::statusBoard.patchBarValue = 0;
     window::loadSkinSlots();
 
     WNDCLASSEXA windowClass = {};
@@ -83,7 +83,7 @@ void runWindow() {
     int top = GetSystemMetrics(SM_CYSCREEN) / 2 - window::Height / 2;
     HWND mainWindow = CreateWindowExA(0, WindowClassName, WindowTitle, WS_POPUP, left, top, window::Width,
                                       window::Height, nullptr, nullptr, nullptr, nullptr);
-    statusBoard.mainWindow = mainWindow;
+    core::statusBoard.mainWindow = mainWindow;
     ShowWindow(mainWindow, SW_SHOWNORMAL);
     createBackBuffer();
     applyColourKey(mainWindow);

@@ -61,24 +61,25 @@ void composeFrame() {
     if (closeButtonState >= Normal && closeButtonState <= Pressed)
         drawSkinImage(CloseLeft, 0, CloseWidth, CloseHeight, CloseNormalSlot + static_cast<int>(closeButtonState) - 1,
                       CloseSourceTop);
-    if (statusBoard.downloadBarTotal != 0)
-        copySkinImage(BarLeft, DownloadBarTop,
-                      static_cast<int>(barWidth(statusBoard.downloadBarValue, statusBoard.downloadBarTotal)),
-                      BarCopyHeight, DownloadBarSlot);
-    if (statusBoard.patchBarTotal != 0)
+    if (core::statusBoard.downloadBarTotal != 0)
+        copySkinImage(
+            BarLeft, DownloadBarTop,
+            static_cast<int>(barWidth(core::statusBoard.downloadBarValue, core::statusBoard.downloadBarTotal)),
+            BarCopyHeight, DownloadBarSlot);
+    if (core::statusBoard.patchBarTotal != 0)
         copySkinImage(BarLeft, PatchBarTop,
-                      static_cast<int>(barWidth(statusBoard.patchBarValue, statusBoard.patchBarTotal)), BarCopyHeight,
-                      PatchBarSlot);
+                      static_cast<int>(barWidth(core::statusBoard.patchBarValue, core::statusBoard.patchBarTotal)),
+                      BarCopyHeight, PatchBarSlot);
     RECT line = StatusLine;
-    SetTextColor(backBuffer, statusBoard.statusColour);
-    DrawTextA(backBuffer, statusBoard.statusText, -1, &line, DT_CENTER);
+    SetTextColor(backBuffer, core::statusBoard.statusColour);
+    DrawTextA(backBuffer, core::statusBoard.statusText, -1, &line, DT_CENTER);
 }
 
 // The whole frame, composed in the back buffer under the board's lock and copied to the window
 // once. A paint that cannot take the lock within its 100 ms reads nothing (the status line may be
 // half written) and leaves the window invalid, so the next paint message tries again.
 void onPaint(HWND window) {
-    BoardLockHold hold;
+    core::BoardLockHold hold;
     if (!hold.held()) return;
     composeFrame();
     ScopedPaint paint(window);

@@ -4,6 +4,8 @@
 
 #include <string>
 
+using namespace common;
+
 TEST(FormatRing, TwentyOneCallsWrapToTheFirstBuffer) {
     initFormatRing();
     const char* results[21];

@@ -9,6 +9,8 @@
 #include "tests/support/fault_env.h"
 #include "tests/support/temp_dir.h"
 
+using namespace common;
+
 namespace {
 // Records the folders it is asked to create, and creates them for real.
 class RecordingEnv : public FaultEnv {

@@ -9,6 +9,8 @@
 
 #include "tests/support/temp_dir.h"
 
+using namespace core;
+
 TEST(DebugLog, AsctimeStamp) {
     std::tm t{};
     t.tm_year = 2025 - 1900;

@@ -7,6 +7,8 @@
 
 #include "tests/support/temp_dir.h"
 
+using namespace core;
+
 TEST(MessageCatalogue, TextsByLanguage) {
     struct Case {
         const char* key;

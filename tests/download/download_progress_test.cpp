@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+using namespace download;
+
 namespace {
 
 struct PercentCase {
@@ -155,29 +157,29 @@ struct VerdictCase {
 TEST(JudgeDownload, NeedsSuccessA2xxStatusAndTheAnnouncedLength) {
     const int32_t kRefused = static_cast<int32_t>(0x800C0008u);
     const VerdictCase cases[] = {
-        {0, 200, 100, false, 100, 100, DownloadVerdict::ok},
-        {0, 206, 100, false, 100, 100, DownloadVerdict::ok},
-        {0, 299, -1, false, 0, 3, DownloadVerdict::ok},      // no length announced
-        {0, 200, 0, false, 0, 0, DownloadVerdict::ok},       // an empty file is a file
-        {0, 200, -1, false, 100, 100, DownloadVerdict::ok},  // length from the progress total
-        {0, 200, -1, false, 100, 60, DownloadVerdict::wrongLength},
-        {0, 200, 100, false, 100, 60, DownloadVerdict::wrongLength},
-        {0, 200, 100, false, 100, 101, DownloadVerdict::wrongLength},
-        {0, 200, 100, true, 100, 250, DownloadVerdict::ok},  // decoded body: length not comparable
-        {0, 404, 153, false, 153, 153, DownloadVerdict::httpError},
-        {0, 199, -1, false, 0, 5, DownloadVerdict::httpError},
-        {0, 300, -1, false, 0, 5, DownloadVerdict::httpError},
-        {0, 500, -1, false, 0, 5, DownloadVerdict::httpError},
-        {0, 0, -1, false, 0, 5, DownloadVerdict::noHttpStatus},  // no status and no length: nothing vouches
-        {0, 0, -1, false, 100, 100, DownloadVerdict::ok},        // no status, complete to the announced length
-        {0, 0, -1, false, 0, 0, DownloadVerdict::noHttpStatus},
-        {0, 0, -1, false, 100, 60, DownloadVerdict::noHttpStatus},
-        {0, 0, -1, false, 100, 101, DownloadVerdict::noHttpStatus},
-        {0, 0, -1, false, 100, -1, DownloadVerdict::noHttpStatus},
-        {1, 0, -1, false, 100, 100, DownloadVerdict::transferFailed},
-        {0, 200, 100, false, 100, -1, DownloadVerdict::noFile},
-        {1, 200, 100, false, 100, 100, DownloadVerdict::transferFailed},  // S_FALSE is no success
-        {kRefused, 0, -1, false, 0, -1, DownloadVerdict::transferFailed},
+        {0, 200, 100, false, 100, 100, DownloadVerdict::Ok},
+        {0, 206, 100, false, 100, 100, DownloadVerdict::Ok},
+        {0, 299, -1, false, 0, 3, DownloadVerdict::Ok},      // no length announced
+        {0, 200, 0, false, 0, 0, DownloadVerdict::Ok},       // an empty file is a file
+        {0, 200, -1, false, 100, 100, DownloadVerdict::Ok},  // length from the progress total
+        {0, 200, -1, false, 100, 60, DownloadVerdict::WrongLength},
+        {0, 200, 100, false, 100, 60, DownloadVerdict::WrongLength},
+        {0, 200, 100, false, 100, 101, DownloadVerdict::WrongLength},
+        {0, 200, 100, true, 100, 250, DownloadVerdict::Ok},  // decoded body: length not comparable
+        {0, 404, 153, false, 153, 153, DownloadVerdict::HttpError},
+        {0, 199, -1, false, 0, 5, DownloadVerdict::HttpError},
+        {0, 300, -1, false, 0, 5, DownloadVerdict::HttpError},
+        {0, 500, -1, false, 0, 5, DownloadVerdict::HttpError},
+        {0, 0, -1, false, 0, 5, DownloadVerdict::NoHttpStatus},  // no status and no length: nothing vouches
+        {0, 0, -1, false, 100, 100, DownloadVerdict::Ok},        // no status, complete to the announced length
+        {0, 0, -1, false, 0, 0, DownloadVerdict::NoHttpStatus},
+        {0, 0, -1, false, 100, 60, DownloadVerdict::NoHttpStatus},
+        {0, 0, -1, false, 100, 101, DownloadVerdict::NoHttpStatus},
+        {0, 0, -1, false, 100, -1, DownloadVerdict::NoHttpStatus},
+        {1, 0, -1, false, 100, 100, DownloadVerdict::TransferFailed},
+        {0, 200, 100, false, 100, -1, DownloadVerdict::NoFile},
+        {1, 200, 100, false, 100, 100, DownloadVerdict::TransferFailed},  // S_FALSE is no success
+        {kRefused, 0, -1, false, 0, -1, DownloadVerdict::TransferFailed},
     };
     for (const VerdictCase& c : cases) {
         HttpResponseFacts facts;

@@ -23,7 +23,7 @@
 
 namespace {
 
-void onAccepted(const StatusBoard& board, int32_t tick) {
+void onAccepted(const core::StatusBoard& board, int32_t tick) {
     std::printf("accepted %ld %lu %lu\n", static_cast<long>(tick), static_cast<unsigned long>(board.downloadBarTotal),
                 static_cast<unsigned long>(board.downloadBarValue));
 }
@@ -36,10 +36,10 @@ struct Holder {
 
 DWORD WINAPI holdLock(void* arg) {
     Holder* h = static_cast<Holder*>(arg);
-    h->ok = boardLock->take();
+    h->ok = core::boardLock->take();
     SetEvent(h->taken);
     WaitForSingleObject(h->done, INFINITE);
-    if (h->ok) boardLock->release();
+    if (h->ok) core::boardLock->release();
     return 0;
 }
 
@@ -60,16 +60,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: download_probe (get|held) <local path> <url> ...\n");
         return 2;
     }
-    setDownloadProgressObserver(onAccepted);
+    download::setDownloadProgressObserver(onAccepted);
     int failures = 0;
     for (int i = 1, n = 0; i + 2 < argc; i += 3, ++n) {
         const bool held = std::strcmp(argv[i], "held") == 0;
         const char* local = argv[i + 1];
         const char* url = argv[i + 2];
-        std::snprintf(statusBoard.statusText, sizeof statusBoard.statusText, "untouched");
-        statusBoard.downloadBarTotal = 7;
-        statusBoard.downloadBarValue = 3;
-        lastProgressTick = 0x7FFFFF00;  // far ahead: only downloadFile's reset lets reports through
+        std::snprintf(core::statusBoard.statusText, sizeof core::statusBoard.statusText, "untouched");
+        core::statusBoard.downloadBarTotal = 7;
+        core::statusBoard.downloadBarValue = 3;
+        download::lastProgressTick = 0x7FFFFF00;  // far ahead: only downloadFile's reset lets reports through
 
         Holder holder;
         HANDLE thread = nullptr;
@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
         }
         std::printf("begin %d %ld\n", n, static_cast<long>(std::clock()));
         std::fflush(stdout);
-        const bool ok = downloadFile(local, url);
+        const bool ok = download::downloadFile(local, url);
         std::printf("end %ld\n", static_cast<long>(std::clock()));
         if (held) {
             SetEvent(holder.done);
@@ -96,9 +96,10 @@ int main(int argc, char** argv) {
         const unsigned long long size =
             exists ? (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow : 0;
         std::printf("result %d\nstatus %s\nbar %lu %lu\nlastTick %ld\nfile %d %llu\n", ok ? 1 : 0,
-                    hex(statusBoard.statusText).c_str(), static_cast<unsigned long>(statusBoard.downloadBarTotal),
-                    static_cast<unsigned long>(statusBoard.downloadBarValue), static_cast<long>(lastProgressTick),
-                    exists ? 1 : 0, size);
+                    hex(core::statusBoard.statusText).c_str(),
+                    static_cast<unsigned long>(core::statusBoard.downloadBarTotal),
+                    static_cast<unsigned long>(core::statusBoard.downloadBarValue),
+                    static_cast<long>(download::lastProgressTick), exists ? 1 : 0, size);
         std::fflush(stdout);
         if (!ok) ++failures;
     }

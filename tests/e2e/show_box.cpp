@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string key = argv[1];
-    const char* text = lookupMessage(&key[0]);
+    const char* text = core::lookupMessage(&key[0]);
     const char* caption = argc > 2 ? argv[2] : "";
     const int answer = MessageBoxA(nullptr, text, caption, MB_OK);
     std::printf("answer %d\n", answer);

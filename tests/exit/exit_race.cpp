@@ -151,8 +151,8 @@ int run(long delayUs, long percent = -1) {
     if (percent >= 0) {
         lingerAtExit = true;
         worker.detach();
-        while (!done &&
-               (statusBoard.patchBarTotal == 0 || statusBoard.patchBarValue < static_cast<uint32_t>(percent))) {
+        while (!done && (core::statusBoard.patchBarTotal == 0 ||
+                         core::statusBoard.patchBarValue < static_cast<uint32_t>(percent))) {
             std::this_thread::yield();
         }
         std::exit(0);
@@ -229,7 +229,7 @@ int main(int argc, char** argv) {
     }
     // The log would only slow the worker down; it has nothing to say here that the result does not.
     std::FILE* quiet = std::fopen("exit-race-log.txt", "wb");
-    if (quiet) DebugLog::instance().setOutput(quiet);
+    if (quiet) core::DebugLog::instance().setOutput(quiet);
     if (std::strcmp(argv[1], "prepare") == 0) return prepare();
     if (std::strcmp(argv[1], "check") == 0) return check();
     if (std::strcmp(argv[1], "run") == 0 && argc > 3) return run(std::atol(argv[3]));

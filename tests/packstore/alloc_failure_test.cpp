@@ -80,7 +80,7 @@ TEST_F(OutOfMemory, ApplyingAPatchFailsCleanlyAtEveryAllocation) {
     for (uint32_t k = 10; k < 40; ++k) files.push_back({k, contentOf(200 + k, k)});
     const PatchContent patch = packedPatch(11, files);
     const StoreModel before = modelOf(10, start), after = afterPatch(before, patch);
-    DebugLog::instance().setOutput(std::fopen("log.txt", "wb"));
+    core::DebugLog::instance().setOutput(std::fopen("log.txt", "wb"));
 
     long n = 1;
     for (;; ++n) {
@@ -105,7 +105,7 @@ TEST_F(OutOfMemory, ApplyingAPatchFailsCleanlyAtEveryAllocation) {
         }
         EXPECT_EQ(which, ok ? 1 : 0);
     }
-    DebugLog::instance().setOutput(stdout);
+    core::DebugLog::instance().setOutput(stdout);
     std::printf("applying the patch: allocations 1 to %ld made to fail in turn\n", n - 1);
     EXPECT_GT(n, 10);
 }
@@ -115,7 +115,7 @@ TEST_F(OutOfMemory, LoadingTheStoreFailsCleanlyAtEveryAllocation) {
     for (uint32_t k = 1; k < 30; ++k) files.push_back({k, contentOf(50 + k, k)});
     const std::vector<FixturePack> start = {{"GAME0.VFS", files}, {"GAME1.VFS", {{99, "ninety-nine"}}}};
     writeStore(10, start);
-    DebugLog::instance().setOutput(std::fopen("log.txt", "wb"));
+    core::DebugLog::instance().setOutput(std::fopen("log.txt", "wb"));
     long n = 1;
     for (;; ++n) {
         ASSERT_LT(n, 100000);
@@ -135,6 +135,6 @@ TEST_F(OutOfMemory, LoadingTheStoreFailsCleanlyAtEveryAllocation) {
             EXPECT_TRUE(packIndex.packs.empty());
         }
     }
-    DebugLog::instance().setOutput(stdout);
+    core::DebugLog::instance().setOutput(stdout);
     EXPECT_GT(n, 3);
 }

@@ -65,7 +65,7 @@ TEST_F(PatchKill, StoreSurvivesSigkillAtAnyMoment) {
     const std::string logPath = dir_.file("../talvora-kill-log-" + std::to_string(getpid()) + ".txt");
     std::FILE* log = std::fopen(logPath.c_str(), "wb");
     ASSERT_NE(log, nullptr);
-    DebugLog::instance().setOutput(log);
+    core::DebugLog::instance().setOutput(log);
     auto prepare = [&] {
         releasePackIndex();
         clearFolder();
@@ -115,7 +115,7 @@ TEST_F(PatchKill, StoreSurvivesSigkillAtAnyMoment) {
         (which == 0 ? atOld : atNew)++;
         releasePackIndex();
     }
-    DebugLog::instance().setOutput(stdout);
+    core::DebugLog::instance().setOutput(stdout);
     std::fclose(log);
     std::remove(logPath.c_str());
 

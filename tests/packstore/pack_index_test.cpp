@@ -22,7 +22,7 @@ class PackIndexLoad : public StoreTest {};
 class LogCapture {
 public:
     explicit LogCapture(const std::string& path) : path_(path), out_(std::fopen(path.c_str(), "wb")) {
-        DebugLog::instance().setOutput(out_);
+        core::DebugLog::instance().setOutput(out_);
     }
     ~LogCapture() { release(); }
     std::string text() {
@@ -33,7 +33,7 @@ public:
 private:
     void release() {
         if (!out_) return;
-        DebugLog::instance().setOutput(stdout);
+        core::DebugLog::instance().setOutput(stdout);
         std::fclose(out_);
         out_ = nullptr;
     }

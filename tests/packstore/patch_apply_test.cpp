@@ -42,7 +42,7 @@ TEST_F(PatchApply, EveryKind) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         releasePackIndex();
-        statusBoard = StatusBoard{};
+        core::statusBoard = core::StatusBoard{};
         std::error_code ec;
         std::filesystem::remove_all("ext", ec);
         loadStartStore();
@@ -65,9 +65,9 @@ TEST_F(PatchApply, EveryKind) {
         EXPECT_EQ(currentPatch, 10u);  // the patch loop keeps its own count
         // Kinds other than 1 leave the packed files as they were; only the version changes.
         EXPECT_TRUE(storeMatches(afterPatch(startModel(), patch)));
-        EXPECT_STREQ(statusBoard.statusText, "Extraindo arquivos 100%");
-        EXPECT_EQ(statusBoard.patchBarTotal, 100u);
-        EXPECT_EQ(statusBoard.patchBarValue, 100u);
+        EXPECT_STREQ(core::statusBoard.statusText, "Extraindo arquivos 100%");
+        EXPECT_EQ(core::statusBoard.patchBarTotal, 100u);
+        EXPECT_EQ(core::statusBoard.patchBarValue, 100u);
         if (c.kind == 3) {
             EXPECT_EQ(readFileBytes("loose.txt"), contentOf(50, 0));
             EXPECT_EQ(readFileBytes("ext/dir2/f.bin"), contentOf(250, 2));
@@ -83,12 +83,12 @@ TEST_F(PatchApply, EveryKind) {
 TEST_F(PatchApply, NoRecordsStillRecordsTheVersion) {
     loadStartStore();
     const std::string before = readFileBytes("data.idx");
-    std::snprintf(statusBoard.statusText, sizeof statusBoard.statusText, "%s", "Aguarde...");
+    std::snprintf(core::statusBoard.statusText, sizeof core::statusBoard.statusText, "%s", "Aguarde...");
     writePatch("12.dat", packedPatch(12, {}));
     ASSERT_TRUE(applyPatchFile("12.dat"));
     EXPECT_FALSE(fileExists("12.dat"));
-    EXPECT_STREQ(statusBoard.statusText, "Aguarde...");
-    EXPECT_EQ(statusBoard.patchBarTotal, 0u);
+    EXPECT_STREQ(core::statusBoard.statusText, "Aguarde...");
+    EXPECT_EQ(core::statusBoard.patchBarTotal, 0u);
     std::string after = readFileBytes("data.idx");
     EXPECT_EQ(after.substr(0, 4), std::string("\x0C\0\0\0", 4));
     EXPECT_EQ(after.substr(4), before.substr(4));
@@ -101,9 +101,9 @@ TEST_F(PatchApply, ProgressAfterTwoOfThreeWhenTheThirdFails) {
     ASSERT_TRUE(writeFileBytes("blocker", "a file where a folder should be"));
     writePatch("11.dat", namedPatch(11, 3, {{"a.txt", "A"}, {"b.txt", "B"}, {"blocker/c.txt", "C"}}));
     EXPECT_FALSE(applyPatchFile("11.dat"));
-    EXPECT_STREQ(statusBoard.statusText, "Extraindo arquivos 67%");
-    EXPECT_EQ(statusBoard.patchBarTotal, 100u);
-    EXPECT_EQ(statusBoard.patchBarValue, 66u);
+    EXPECT_STREQ(core::statusBoard.statusText, "Extraindo arquivos 67%");
+    EXPECT_EQ(core::statusBoard.patchBarTotal, 100u);
+    EXPECT_EQ(core::statusBoard.patchBarValue, 66u);
     // Earlier loose files stay written; the index stays at the previous patch.
     EXPECT_EQ(readFileBytes("a.txt"), "A");
     EXPECT_EQ(readFileBytes("b.txt"), "B");
@@ -125,9 +125,9 @@ TEST_F(PatchApply, ProgressPercentages) {
     };
     for (const Case& c : cases) {
         reportPatchProgress(c.done, c.total);
-        EXPECT_STREQ(statusBoard.statusText, c.text) << c.done << "/" << c.total;
-        EXPECT_EQ(statusBoard.patchBarValue, c.bar) << c.done << "/" << c.total;
-        EXPECT_EQ(statusBoard.patchBarTotal, 100u);
+        EXPECT_STREQ(core::statusBoard.statusText, c.text) << c.done << "/" << c.total;
+        EXPECT_EQ(core::statusBoard.patchBarValue, c.bar) << c.done << "/" << c.total;
+        EXPECT_EQ(core::statusBoard.patchBarTotal, 100u);
     }
 }
 
@@ -194,14 +194,14 @@ TEST_F(PatchApply, DamagedPatchFilesChangeNothing) {
     const std::string indexBefore = readFileBytes("data.idx");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        statusBoard = StatusBoard{};
+        core::statusBoard = core::StatusBoard{};
         ASSERT_TRUE(writeFileBytes("11.dat", c.bytes));
         EXPECT_FALSE(applyPatchFile("11.dat"));
         EXPECT_EQ(readFileBytes("11.dat"), c.bytes);  // the file is left as it came
         EXPECT_EQ(readFileBytes("data.idx"), indexBefore);
         EXPECT_EQ(packIndex.version, 10);
         EXPECT_EQ(packIndex.packs.size(), 2u);
-        EXPECT_EQ(statusBoard.statusText[0], '\0');
+        EXPECT_EQ(core::statusBoard.statusText[0], '\0');
         EXPECT_FALSE(fileExists("a.txt"));
     }
     EXPECT_TRUE(storeMatches(startModel()));

@@ -206,7 +206,7 @@ std::string describeDifference(const StoreModel& model, const StoreContent& c) {
 void StoreTest::SetUp() {
     packstore::releasePackIndex();
     packstore::packIndex.env = &platform::defaultEnv();
-    statusBoard = StatusBoard{};
+    core::statusBoard = core::StatusBoard{};
 }
 
 void StoreTest::TearDown() {

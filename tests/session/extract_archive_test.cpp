@@ -30,10 +30,10 @@ protected:
         ASSERT_TRUE(platform::defaultEnv().createFolder(dir.c_str()));
         cd.reset(new ScopedCurrentDir(dir));
         log = std::tmpfile();
-        DebugLog::instance().setOutput(log);
+        core::DebugLog::instance().setOutput(log);
     }
     void TearDown() override {
-        DebugLog::instance().setOutput(stdout);
+        core::DebugLog::instance().setOutput(stdout);
         std::fclose(log);
         cd.reset();
     }

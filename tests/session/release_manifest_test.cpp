@@ -50,7 +50,7 @@ TEST(ReleaseManifest, WhatTheToolsWriteReadsBack) {
     const ReleaseManifest m = sample();
     const std::string file = signedFile(m);
     ParsedManifest parsed;
-    ASSERT_EQ(parse(file, &parsed), ManifestError::none);
+    ASSERT_EQ(parse(file, &parsed), ManifestError::None);
     EXPECT_EQ(parsed.manifest.serial, m.serial);
     EXPECT_EQ(parsed.manifest.expires, m.expires);
     EXPECT_EQ(parsed.manifest.latestPatch, 12u);
@@ -80,38 +80,38 @@ TEST(ReleaseManifest, MalformedFilesAreRefusedWithTheirReason) {
         std::string text;
         ManifestError error;
     } cases[] = {
-        {"empty", "", ManifestError::badHeader},
-        {"another format version", edited(good, "manifest 1", "manifest 2"), ManifestError::badHeader},
-        {"an HTML error page", "<html>404</html>\n", ManifestError::badHeader},
-        {"CR LF line ends", edited(good, "manifest 1\n", "manifest 1\r\n"), ManifestError::badHeader},
-        {"a field missing", edited(good, "launcher 4\n", ""), ManifestError::badField},
+        {"empty", "", ManifestError::BadHeader},
+        {"another format version", edited(good, "manifest 1", "manifest 2"), ManifestError::BadHeader},
+        {"an HTML error page", "<html>404</html>\n", ManifestError::BadHeader},
+        {"CR LF line ends", edited(good, "manifest 1\n", "manifest 1\r\n"), ManifestError::BadHeader},
+        {"a field missing", edited(good, "launcher 4\n", ""), ManifestError::BadField},
         {"fields out of order", edited(good, "patch 12\nlauncher 4\n", "launcher 4\npatch 12\n"),
-         ManifestError::badField},
-        {"a leading zero", edited(good, "patch 12", "patch 012"), ManifestError::badField},
-        {"a sign", edited(good, "client 5", "client +5"), ManifestError::badField},
-        {"a version past 32 bits", edited(good, "launcher 4", "launcher 4294967296"), ManifestError::badField},
+         ManifestError::BadField},
+        {"a leading zero", edited(good, "patch 12", "patch 012"), ManifestError::BadField},
+        {"a sign", edited(good, "client 5", "client +5"), ManifestError::BadField},
+        {"a version past 32 bits", edited(good, "launcher 4", "launcher 4294967296"), ManifestError::BadField},
         {"a serial past 64 bits", edited(good, "serial 1796944564", "serial 18446744073709551616"),
-         ManifestError::badField},
-        {"two spaces", edited(good, "expires ", "expires  "), ManifestError::badField},
-        {"a name the server does not have", edited(good, "file 11.rar", "file ..\\x.rar"), ManifestError::badEntry},
-        {"patch number 0", edited(good, "file 11.rar", "file 0.rar"), ManifestError::badEntry},
-        {"a patch number with a leading zero", edited(good, "file 11.rar", "file 011.rar"), ManifestError::badEntry},
-        {"a digest one digit long", edited(good, "file 11.rar 6000 ", "file 11.rar 6000 0"), ManifestError::badEntry},
+         ManifestError::BadField},
+        {"two spaces", edited(good, "expires ", "expires  "), ManifestError::BadField},
+        {"a name the server does not have", edited(good, "file 11.rar", "file ..\\x.rar"), ManifestError::BadEntry},
+        {"patch number 0", edited(good, "file 11.rar", "file 0.rar"), ManifestError::BadEntry},
+        {"a patch number with a leading zero", edited(good, "file 11.rar", "file 011.rar"), ManifestError::BadEntry},
+        {"a digest one digit long", edited(good, "file 11.rar 6000 ", "file 11.rar 6000 0"), ManifestError::BadEntry},
         {"a digest that is not hex", edited(good, "file 11.rar 6000 70", "file 11.rar 6000 7g"),
-         ManifestError::badEntry},
-        {"an upper-case signature", edited(good, "signature ff", "signature FF"), ManifestError::badSignatureLine},
-        {"a size that is not a number", edited(good, "file 11.rar 6000", "file 11.rar 6k"), ManifestError::badEntry},
-        {"a line that is neither", edited(good, "file 12.rar", "fil 12.rar"), ManifestError::badEntry},
-        {"a file listed twice", edited(good, "file 12.rar", "file 11.rar"), ManifestError::duplicateEntry},
-        {"no patch list", edited(good, "file patch.hpl", "file 13.rar"), ManifestError::noPatchListEntry},
-        {"no signature", body, ManifestError::badSignatureLine},
-        {"a cut signature", good.substr(0, good.size() - 3) + "\n", ManifestError::badSignatureLine},
-        {"no final LF", good.substr(0, good.size() - 1), ManifestError::badSignatureLine},
-        {"bytes after the signature", good + "file 13.rar 1 00\n", ManifestError::badSignatureLine},
-        {"two signatures", good + sigLine, ManifestError::badSignatureLine},
+         ManifestError::BadEntry},
+        {"an upper-case signature", edited(good, "signature ff", "signature FF"), ManifestError::BadSignatureLine},
+        {"a size that is not a number", edited(good, "file 11.rar 6000", "file 11.rar 6k"), ManifestError::BadEntry},
+        {"a line that is neither", edited(good, "file 12.rar", "fil 12.rar"), ManifestError::BadEntry},
+        {"a file listed twice", edited(good, "file 12.rar", "file 11.rar"), ManifestError::DuplicateEntry},
+        {"no patch list", edited(good, "file patch.hpl", "file 13.rar"), ManifestError::NoPatchListEntry},
+        {"no signature", body, ManifestError::BadSignatureLine},
+        {"a cut signature", good.substr(0, good.size() - 3) + "\n", ManifestError::BadSignatureLine},
+        {"no final LF", good.substr(0, good.size() - 1), ManifestError::BadSignatureLine},
+        {"bytes after the signature", good + "file 13.rar 1 00\n", ManifestError::BadSignatureLine},
+        {"two signatures", good + sigLine, ManifestError::BadSignatureLine},
         {"a NUL in the signature", edited(good, "signature ff", std::string("signature f\0", 11)),
-         ManifestError::badSignatureLine},
-        {"too large", good + std::string(ManifestMaxSize, 'x'), ManifestError::tooLarge},
+         ManifestError::BadSignatureLine},
+        {"too large", good + std::string(ManifestMaxSize, 'x'), ManifestError::TooLarge},
     };
     for (const Case& c : cases) {
         ParsedManifest parsed;
@@ -137,12 +137,12 @@ TEST(ReleaseManifest, TrustNeedsSignatureTimeAndSerial) {
         uint64_t now, lastSerial;
         ManifestVerdict verdict;
     } cases[] = {
-        {true, before, 0, ManifestVerdict::trusted},
-        {true, before, 1796944564, ManifestVerdict::trusted},  // the same manifest, fetched again
-        {true, before, 1796944565, ManifestVerdict::olderSerial},
-        {true, at, 0, ManifestVerdict::expired},
-        {false, before, 0, ManifestVerdict::badSignature},
-        {false, at, UINT64_MAX, ManifestVerdict::badSignature},
+        {true, before, 0, ManifestVerdict::Trusted},
+        {true, before, 1796944564, ManifestVerdict::Trusted},  // the same manifest, fetched again
+        {true, before, 1796944565, ManifestVerdict::OlderSerial},
+        {true, at, 0, ManifestVerdict::Expired},
+        {false, before, 0, ManifestVerdict::BadSignature},
+        {false, at, UINT64_MAX, ManifestVerdict::BadSignature},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(judgeManifest(m, c.signatureOk, c.now, c.lastSerial), c.verdict)
@@ -152,15 +152,15 @@ TEST(ReleaseManifest, TrustNeedsSignatureTimeAndSerial) {
 
 TEST(ReleaseManifest, FilesAreJudgedByNameSizeAndDigest) {
     ParsedManifest parsed;
-    ASSERT_EQ(parse(signedFile(sample()), &parsed), ManifestError::none);
+    ASSERT_EQ(parse(signedFile(sample()), &parsed), ManifestError::None);
     const ManifestEntry entry = *findManifestEntry(parsed.manifest, "12.rar");
     uint8_t digest[ManifestDigestSize];
     std::memcpy(digest, entry.sha256, sizeof digest);
-    EXPECT_EQ(judgeFile(parsed.manifest, "12.rar", entry.size, digest), FileVerdict::matches);
-    EXPECT_EQ(judgeFile(parsed.manifest, "12.rar", entry.size + 1, digest), FileVerdict::wrongSize);
-    EXPECT_EQ(judgeFile(parsed.manifest, "13.rar", entry.size, digest), FileVerdict::notListed);
+    EXPECT_EQ(judgeFile(parsed.manifest, "12.rar", entry.size, digest), FileVerdict::Matches);
+    EXPECT_EQ(judgeFile(parsed.manifest, "12.rar", entry.size + 1, digest), FileVerdict::WrongSize);
+    EXPECT_EQ(judgeFile(parsed.manifest, "13.rar", entry.size, digest), FileVerdict::NotListed);
     digest[31] ^= 1;
-    EXPECT_EQ(judgeFile(parsed.manifest, "12.rar", entry.size, digest), FileVerdict::wrongDigest);
+    EXPECT_EQ(judgeFile(parsed.manifest, "12.rar", entry.size, digest), FileVerdict::WrongDigest);
 
     VersionRecord list;
     list.latestPatch = 12;

@@ -119,7 +119,7 @@ TEST_F(ReleaseTrust, ForgedExpiredAndBrokenManifestsAreRefused) {
 }
 
 TEST_F(ReleaseTrust, DownloadsAreCheckedBySizeAndDigest) {
-    EXPECT_EQ(checkReleaseFile(platform::defaultEnv(), fixture("11.rar").c_str(), "11.rar"), FileVerdict::notListed)
+    EXPECT_EQ(checkReleaseFile(platform::defaultEnv(), fixture("11.rar").c_str(), "11.rar"), FileVerdict::NotListed)
         << "nothing is trusted before a manifest is accepted";
     ASSERT_TRUE(accept(fixture("good.sig")));
     const std::string archive = readFileBytes(fixture("11.rar"));
@@ -130,14 +130,14 @@ TEST_F(ReleaseTrust, DownloadsAreCheckedBySizeAndDigest) {
         std::string name, bytes;
         FileVerdict verdict;
     } cases[] = {
-        {"the archive as published", "11.rar", archive, FileVerdict::matches},
-        {"the patch list as published", "patch.hpl", readFileBytes(fixture("patch.hpl")), FileVerdict::matches},
-        {"one byte changed", "11.rar", flipped, FileVerdict::wrongDigest},
-        {"one byte more", "11.rar", archive + "x", FileVerdict::wrongSize},
-        {"cut short", "11.rar", archive.substr(1), FileVerdict::wrongSize},
-        {"another resource's bytes", "patch.hpl", archive, FileVerdict::wrongSize},
-        {"not in the manifest", "12.rar", archive, FileVerdict::notListed},
-        {"an executable not published", "launcher.exe", archive, FileVerdict::notListed},
+        {"the archive as published", "11.rar", archive, FileVerdict::Matches},
+        {"the patch list as published", "patch.hpl", readFileBytes(fixture("patch.hpl")), FileVerdict::Matches},
+        {"one byte changed", "11.rar", flipped, FileVerdict::WrongDigest},
+        {"one byte more", "11.rar", archive + "x", FileVerdict::WrongSize},
+        {"cut short", "11.rar", archive.substr(1), FileVerdict::WrongSize},
+        {"another resource's bytes", "patch.hpl", archive, FileVerdict::WrongSize},
+        {"not in the manifest", "12.rar", archive, FileVerdict::NotListed},
+        {"an executable not published", "launcher.exe", archive, FileVerdict::NotListed},
     };
     for (const Case& c : cases) {
         const std::string path = dir.file("download.bin");
@@ -145,5 +145,5 @@ TEST_F(ReleaseTrust, DownloadsAreCheckedBySizeAndDigest) {
         EXPECT_EQ(checkReleaseFile(platform::defaultEnv(), path.c_str(), c.name), c.verdict) << c.what;
     }
     EXPECT_EQ(checkReleaseFile(platform::defaultEnv(), dir.file("absent.rar").c_str(), "11.rar"),
-              FileVerdict::wrongDigest);
+              FileVerdict::WrongDigest);
 }

@@ -426,7 +426,7 @@ bool publicKeyOf(const std::string& pubFile, uint8_t key[session::ReleaseKeySize
 bool readManifest(const uint8_t key[session::ReleaseKeySize], session::ParsedManifest* parsed) {
     const std::string bytes = readFileBytes("server/patch/manifest.sig");
     const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
-    return session::parseManifest(data, bytes.size(), parsed) == session::ManifestError::none &&
+    return session::parseManifest(data, bytes.size(), parsed) == session::ManifestError::None &&
            platform::verifyEcdsaP256(key, data, parsed->signedSize, parsed->signature);
 }
 
@@ -435,7 +435,7 @@ bool listedAsPublished(const session::ReleaseManifest& m, const std::string& nam
     platform::Sha256 hash;
     hash.update(bytes.data(), bytes.size());
     uint8_t digest[session::ManifestDigestSize];
-    return hash.finish(digest) && session::judgeFile(m, name, bytes.size(), digest) == session::FileVerdict::matches;
+    return hash.finish(digest) && session::judgeFile(m, name, bytes.size(), digest) == session::FileVerdict::Matches;
 }
 
 }  // namespace

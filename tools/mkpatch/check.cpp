@@ -37,7 +37,7 @@ int checkPatches(const std::string& baseInstall, const std::string& serverFolder
     if (ec) return fail("cannot copy " + base.string() + ": " + ec.message());
 
     // The launcher's messages say why a patch is refused: show them with ours.
-    DebugLog::instance().setOutput(stderr);
+    core::DebugLog::instance().setOutput(stderr);
     InFolder in(install);
     if (!in.ok()) return fail("cannot enter " + install.string());
     packstore::loadPackIndex();
@@ -79,7 +79,7 @@ int checkPatches(const std::string& baseInstall, const std::string& serverFolder
     }
     uint32_t reached = static_cast<uint32_t>(packstore::packIndex.version);
     packstore::releasePackIndex();
-    DebugLog::instance().setOutput(stdout);
+    core::DebugLog::instance().setOutput(stdout);
     if (result != ExitOk) return result;
 
     int verified = verifyStore((install / packstore::IndexFileName).string());

@@ -40,7 +40,7 @@ bool publishedSerial(const fs::path& manifestPath, uint64_t* serial) {
     session::ParsedManifest parsed;
     if (!readFile(manifestPath, &bytes) ||
         session::parseManifest(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &parsed) !=
-            session::ManifestError::none) {
+            session::ManifestError::None) {
         return false;
     }
     *serial = parsed.manifest.serial;
