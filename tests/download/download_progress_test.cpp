@@ -155,7 +155,7 @@ struct VerdictCase {
 };
 
 TEST(JudgeDownload, NeedsSuccessA2xxStatusAndTheAnnouncedLength) {
-    const int32_t kRefused = static_cast<int32_t>(0x800C0008u);
+    const int32_t Refused = static_cast<int32_t>(0x800C0008u);
     const VerdictCase cases[] = {
         {0, 200, 100, false, 100, 100, DownloadVerdict::Ok},
         {0, 206, 100, false, 100, 100, DownloadVerdict::Ok},
@@ -179,7 +179,7 @@ TEST(JudgeDownload, NeedsSuccessA2xxStatusAndTheAnnouncedLength) {
         {1, 0, -1, false, 100, 100, DownloadVerdict::TransferFailed},
         {0, 200, 100, false, 100, -1, DownloadVerdict::NoFile},
         {1, 200, 100, false, 100, 100, DownloadVerdict::TransferFailed},  // S_FALSE is no success
-        {kRefused, 0, -1, false, 0, -1, DownloadVerdict::TransferFailed},
+        {Refused, 0, -1, false, 0, -1, DownloadVerdict::TransferFailed},
     };
     for (const VerdictCase& c : cases) {
         HttpResponseFacts facts;
