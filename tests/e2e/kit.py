@@ -278,6 +278,14 @@ class E2ETestCase(unittest.TestCase):
         self.watch_boxes()
         self.start_launcher()
 
+    def end_run(self):
+        """Ends what serve, watch_boxes and start_launcher started, last started first. A scenario
+        that runs the launcher several times calls it in a `finally`, so one failed run does not hold
+        the patch server's port or the session for the runs after it."""
+        for part in (self.launcher, self.boxes, self.server):
+            if part is not None:
+                part.stop()
+
     # --- What happened ----------------------------------------------------------------------
 
     def wait_for_game(self, timeout=90):

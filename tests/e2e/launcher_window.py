@@ -64,6 +64,7 @@ class SilentServer:
             self.sock.close()
             self.sock = None
 
+
 class WindowTestCase(kit.E2ETestCase):
     """A display and Wine session per class; each scenario runs its own launcher and reads its
     frames against the skin images."""

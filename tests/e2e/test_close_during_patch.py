@@ -85,9 +85,9 @@ class CloseDuringApplication(WindowTestCase):
     def run_to_the_game(self, name, applies):
         """A whole run; the report, and how long the application took (None when `applies` is false:
         the store is up to date already)."""
-        server = self.serve()
-        boxes = self.watch_boxes("boxes-%s.txt" % name)
         try:
+            self.serve()
+            boxes = self.watch_boxes("boxes-%s.txt" % name)
             self.start_launcher()
             span = None
             if applies:
@@ -97,10 +97,7 @@ class CloseDuringApplication(WindowTestCase):
             self.assertEqual(boxes.boxes(), [])
             return report, span
         finally:
-            # A failed round must not hold the port or the session for the next one.
-            self.launcher.stop()
-            boxes.stop()
-            server.stop()
+            self.end_run()
 
     def test_close_button_while_a_patch_is_applied(self):
         default_rounds = 5 if h.builds_32bit() else 10
@@ -118,9 +115,9 @@ class CloseDuringApplication(WindowTestCase):
             delay = rng.uniform(0, span)
             with self.subTest(round=round_, click_after_s=round(delay, 2)):
                 self.prepared_install("round%02d" % round_)
-                server = self.serve()
-                boxes = self.watch_boxes("boxes.txt")
                 try:
+                    self.serve()
+                    boxes = self.watch_boxes("boxes.txt")
                     self.start_launcher()
                     self.wait_in_log(STARTED, 300)
                     time.sleep(delay)
@@ -131,9 +128,7 @@ class CloseDuringApplication(WindowTestCase):
                     took = time.monotonic() - clicked
                     seen = boxes.boxes()
                 finally:
-                    self.launcher.stop()
-                    boxes.stop()
-                    server.stop()
+                    self.end_run()
                 codes.append(rc)
                 self.assertEqual(rc, 0, "launcher: %r" % self.launcher.result())
                 inside += applying

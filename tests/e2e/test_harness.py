@@ -248,6 +248,16 @@ class BoxWatchTest(unittest.TestCase):
             self.assertEqual(shown.stdout.strip(), b"answer 1")
         self.assertEqual(watch.wait_for(len(rows)), [(caption, text) for _, caption, text in rows])
 
+    def test_a_watcher_that_ends_before_it_is_up_is_tried_again_then_reported(self):
+        # post_mouse ends at once with exit code 2 on the watcher's arguments, as a watcher whose
+        # process died at start would, and never writes the record.
+        watch = harness.BoxWatch(SESSION, os.path.join(WORK, "never.txt"), exe=harness.bin_path("post_mouse.exe"))
+        self.addCleanup(watch.stop)
+        started = watch.start(attempts=2)
+        self.assertFalse(started)
+        self.assertIn("it ended 2 times", started.error)
+        self.assertEqual(started.error.count("rc=2"), 2, started.error)
+
 
 if __name__ == "__main__":
     unittest.main()
