@@ -811,8 +811,8 @@ class BoxWatch:
     def start(self, timeout=30.0, attempts=3):
         """Starts the watcher and waits until it is up (its record file exists). A watcher that ends
         before that is started again, at most `attempts` times in all: under the emulated 32-bit
-        Wine a new process has been seen, rarely, to end at once with exit code 1 and no output,
-        before the program's first line ran. Each such end is written to standard error."""
+        Wine a new watcher has been seen, rarely, to end at once with exit code 1 and no output,
+        before it wrote its record. Each such end is written to standard error."""
         args = [windows_path(self.record)] + ([str(self.timeout_ms)] if self.timeout_ms else [])
         ended = []
         deadline = time.monotonic() + timeout
