@@ -670,8 +670,10 @@ class WineSession:
     """One Wine prefix for a test: a fresh copy of the cached prefix (build/deps/wineprefix), its own
     persistent wineserver, and Wine's services started detached before any program (a service
     started by the first program would inherit that program's output pipes). Programs' output
-    goes to files, read when they end. close() kills what run()/start() left running, ends the
-    prefix's processes with `wineserver -k` and waits for the server."""
+    goes to files (`logs`, kept), read when they end. close() kills what run()/start() left
+    running, ends the prefix's processes with `wineserver -k`, waits for the server and removes
+    the prefix: each copy holds over a gigabyte, and a test run opens dozens of sessions on a
+    disk other work shares."""
 
     def __init__(self, prefix, display=None, cached=None):
         self.prefix = os.path.abspath(prefix)
@@ -778,6 +780,7 @@ class WineSession:
                 pass
             _end_process(self.server, grace=10.0)
             self.server = None
+        shutil.rmtree(self.prefix, ignore_errors=True)
 
 
 # --- Message boxes ------------------------------------------------------------------------------

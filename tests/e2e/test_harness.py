@@ -259,5 +259,22 @@ class BoxWatchTest(unittest.TestCase):
         self.assertEqual(started.error.count("rc=2"), 2, started.error)
 
 
+class WineSessionTest(unittest.TestCase):
+    def test_close_ends_the_server_and_removes_the_prefix_but_keeps_the_logs(self):
+        session = harness.WineSession(os.path.join(WORK, "second-prefix"))
+        self.addCleanup(session.close)
+        opened = session.open()
+        self.assertTrue(opened, opened.error)
+        server = session.server
+        # No launcher window in this session: post_mouse says so with exit code 1.
+        ran = session.run(harness.bin_path("post_mouse.exe"), ["down", 1, 1], timeout=60)
+        self.assertEqual(ran.returncode, 1, ran)
+        self.assertTrue(os.path.isfile(os.path.join(session.prefix, "system.reg")))
+        session.close()
+        self.assertIsNotNone(server.poll(), "the session's wineserver still runs")
+        self.assertFalse(os.path.exists(session.prefix))
+        self.assertEqual(sorted(os.listdir(session.logs)), ["001-post_mouse.exe.err", "001-post_mouse.exe.out"])
+
+
 if __name__ == "__main__":
     unittest.main()
