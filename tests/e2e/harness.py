@@ -33,6 +33,7 @@ import ssl
 import struct
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import unittest
@@ -565,13 +566,16 @@ class Display:
         self.geometry = geometry
         self.name = None
         self.proc = None
+        self._errors = None
 
     def start(self, timeout=15.0):
         read_end, write_end = os.pipe()
+        # Xvfb's own words go to a temporary file, read only when it does not come up.
+        self._errors = tempfile.TemporaryFile()
         try:
             self.proc = subprocess.Popen([XVFB, "-displayfd", str(write_end), "-screen", "0", self.geometry,
                                           "-nolisten", "tcp"], pass_fds=(write_end,), stdin=subprocess.DEVNULL,
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                         stdout=subprocess.DEVNULL, stderr=self._errors)
         except OSError as e:
             os.close(read_end)
             os.close(write_end)
@@ -588,14 +592,25 @@ class Display:
                 number += chunk
         os.close(read_end)
         if not number.strip().isdigit():
+            try:
+                # Its end of the pipe closes just before it exits.
+                rc = self.proc.wait(timeout=2)
+            except subprocess.TimeoutExpired:
+                rc = None
+            self._errors.seek(0)
+            said = self._errors.read()[-2000:].decode("utf-8", "replace").strip()
             self.stop()
-            return failed("Xvfb did not report a display number")
+            how = "still running after %.0f s" % timeout if rc is None else "exit code %d" % rc
+            return failed("Xvfb did not report a display number (%s): %s" % (how, said or "it wrote nothing"))
         self.name = ":" + number.strip().decode()
         return OK
 
     def stop(self):
         _end_process(self.proc)
         self.proc = None
+        if self._errors is not None:
+            self._errors.close()
+            self._errors = None
 
     def screenshot(self, path):
         """Writes a PNG of the whole screen (ImageMagick's import)."""

@@ -259,6 +259,17 @@ class BoxWatchTest(unittest.TestCase):
         self.assertEqual(started.error.count("rc=2"), 2, started.error)
 
 
+class DisplayTest(unittest.TestCase):
+    def test_an_xvfb_that_cannot_start_says_why(self):
+        display = harness.Display("1x1x7")
+        self.addCleanup(display.stop)
+        started = display.start(timeout=10)
+        self.assertFalse(started)
+        self.assertIn("exit code 1", started.error)
+        self.assertIn("Couldn't add screen", started.error)
+        self.assertIsNone(display.proc)
+
+
 class WineSessionTest(unittest.TestCase):
     def test_close_ends_the_server_and_removes_the_prefix_but_keeps_the_logs(self):
         session = harness.WineSession(os.path.join(WORK, "second-prefix"))
