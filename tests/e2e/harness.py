@@ -571,7 +571,7 @@ class Display:
     def start(self, timeout=15.0):
         read_end, write_end = os.pipe()
         # Xvfb's own words go to a temporary file, read only when it does not come up.
-        self._errors = tempfile.TemporaryFile()
+        self._errors = tempfile.NamedTemporaryFile(prefix="xvfb-", suffix=".err")
         try:
             self.proc = subprocess.Popen([XVFB, "-displayfd", str(write_end), "-screen", "0", self.geometry,
                                           "-nolisten", "tcp"], pass_fds=(write_end,), stdin=subprocess.DEVNULL,
@@ -597,8 +597,7 @@ class Display:
                 rc = self.proc.wait(timeout=2)
             except subprocess.TimeoutExpired:
                 rc = None
-            self._errors.seek(0)
-            said = self._errors.read()[-2000:].decode("utf-8", "replace").strip()
+            said = _tail(self._errors.name).strip()
             self.stop()
             how = "still running after %.0f s" % timeout if rc is None else "exit code %d" % rc
             return failed("Xvfb did not report a display number (%s): %s" % (how, said or "it wrote nothing"))
